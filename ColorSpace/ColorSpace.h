@@ -1,0 +1,96 @@
+// ColorSpace: converts 4-byte pixels between RGB, full-range YUV and
+// studio-range YCbCr, as whole images, masked images or single pixels.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#if defined(COLORSPACE_BUILDING_LIBRARY)
+#define COLORSPACE_API __declspec(dllexport)
+#else
+#define COLORSPACE_API __declspec(dllimport)
+#endif
+#else
+#define COLORSPACE_API __attribute__((visibility("default")))
+#endif
+
+// Colour format codes. Any code from 1 to 4096 is a valid descriptor code;
+// the ones not listed here belong to the host and are never converted from.
+inline constexpr std::int32_t FORMAT_RGB = 32;
+inline constexpr std::int32_t FORMAT_YUV = 128;
+inline constexpr std::int32_t FORMAT_YCBCR = 512;
+
+// Describes a caller-owned image of 4-byte pixels. Byte 2 of a pixel holds
+// the first component (R or Y), byte 1 the second (G, U or Cb), byte 0 the
+// third (B, V or Cr); byte 3 is never touched by an image conversion.
+// Row r starts at pData + r * nStep; a negative nStep means the rows lie at
+// decreasing addresses. The optional mask has one byte per pixel, rows
+// nMaskStep bytes apart; a non-zero byte selects the pixel.
+struct tColorInterfaceImage {
+  std::uint8_t* pData;
+  std::int32_t nWidth;
+  std::int32_t nHeight;
+  std::int32_t nStep;
+  std::int32_t nFormat;
+  std::uint8_t* pMask;
+  std::int32_t nMaskStep;
+};
+
+// Stateless converter: every instance gives the same results, and any member
+// may run on several threads at once as long as no two calls write the same
+// pixels or descriptor.
+//
+// Image members return false, having written nothing, when a descriptor is
+// invalid, the source format is not the conversion's source model, sizes
+// differ or (with bUseMask) the source has no usable mask. On success they
+// store the target format code in the image that received the pixels.
+//   bUseMask == false: every pixel is converted, rounded to nearest and
+//                      saturated; any mask is ignored.
+//   bUseMask == true:  only pixels whose source mask byte is non-zero are
+//                      converted, exactly (truncated toward zero, clamped).
+// Single-pixel members use the exact arithmetic. The packed form reads bits
+// 16-23, 8-15 and 0-7 as the first, second and third component and clears
+// bits 24-31; the three-component form updates its arguments in place.
+class COLORSPACE_API CColorSpace {
+ public:
+  CColorSpace();
+  ~CColorSpace();
+  CColorSpace(const CColorSpace& other) = default;
+  CColorSpace& operator=(const CColorSpace& other);
+
+ private:
+  // True when the descriptor is usable: non-null, pixels set, positive size,
+  // a step (taken as unsigned) of at least four bytes per pixel, and a format
+  // code from 1 to 4096. The mask fields are not looked at.
+  bool CheckColorArgs(const tColorInterfaceImage* pImage);
+
+  // Applies a 3x4 matrix to the image in place, given in component order
+  // (for the masked path) and in memory order (for the unmasked path); each
+  // row is three weights and a constant. The format code becomes FORMAT_YUV
+  // on success, whatever the matrix. Results outside 0..255 are clamped on
+  // both paths (masked: truncated toward zero first; a sum that is not a
+  // number gives 0). Returns false, writing nothing, for a null matrix, a
+  // descriptor that fails CheckColorArgs, or a missing or short mask.
+  bool LinearInPlace(tColorInterfaceImage* pImage, const float pMatrix[3][4], const float pTwist[3][4], bool bUseMask);
+
+ public:
+  void RGBtoYCbCr(std::uint8_t& a, std::uint8_t& b, std::uint8_t& c);
+  void RGBtoYCbCr(std::uint32_t& nPixel);
+  bool RGBtoYCbCr(const tColorInterfaceImage* pSrc, tColorInterfaceImage* pDst, bool bUseMask);
+  bool RGBtoYCbCr(tColorInterfaceImage* pImage, bool bUseMask);
+
+  void RGBtoYUV(std::uint8_t& a, std::uint8_t& b, std::uint8_t& c);
+  void RGBtoYUV(std::uint32_t& nPixel);
+  bool RGBtoYUV(const tColorInterfaceImage* pSrc, tColorInterfaceImage* pDst, bool bUseMask);
+  bool RGBtoYUV(tColorInterfaceImage* pImage, bool bUseMask);
+
+  void YCbCrtoRGB(std::uint8_t& a, std::uint8_t& b, std::uint8_t& c);
+  void YCbCrtoRGB(std::uint32_t& nPixel);
+  bool YCbCrtoRGB(const tColorInterfaceImage* pSrc, tColorInterfaceImage* pDst, bool bUseMask);
+  bool YCbCrtoRGB(tColorInterfaceImage* pImage, bool bUseMask);
+
+  void YUVtoRGB(std::uint8_t& a, std::uint8_t& b, std::uint8_t& c);
+  void YUVtoRGB(std::uint32_t& nPixel);
+  bool YUVtoRGB(const tColorInterfaceImage* pSrc, tColorInterfaceImage* pDst, bool bUseMask);
+  bool YUVtoRGB(tColorInterfaceImage* pImage, bool bUseMask);
+};

@@ -1,0 +1,248 @@
+// Every SIMD level against the portable kernels, bit for bit, by forcing
+// each level in turn.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "ColorTables.h"
+#include "ColorTwist.h"
+#include "SimdLevel.h"
+#include "TwistKernels.h"
+
+namespace {
+
+using colortwist::SimdLevel;
+
+struct LevelGuard {
+  explicit LevelGuard(SimdLevel level) { colortwist::ForceSimdLevelForTesting(level); }
+  ~LevelGuard() { colortwist::ResetSimdLevelForTesting(); }
+  LevelGuard(const LevelGuard&) = delete;
+  LevelGuard& operator=(const LevelGuard&) = delete;
+};
+
+std::vector<SimdLevel> SimdLevelsToCompare() {
+  std::vector<SimdLevel> levels;
+  for (SimdLevel level : {SimdLevel::kSSE2, SimdLevel::kAVX2}) {
+    if (static_cast<int>(level) <= static_cast<int>(colortwist::SupportedSimdLevel())) levels.push_back(level);
+  }
+  return levels;
+}
+
+const char* NameOf(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::kAVX2:
+      return "AVX2";
+    case SimdLevel::kSSE2:
+      return "SSE2";
+    default:
+      return "portable";
+  }
+}
+
+// 4096 x 4096 pixels holding every 24-bit colour once, byte 3 varying.
+std::vector<std::uint8_t> EveryColour() {
+  std::vector<std::uint8_t> pixels(std::size_t{4} << 24);
+  for (std::uint32_t colour = 0; colour < (1U << 24); ++colour) {
+    const std::uint32_t word = colour | ((colour * 2654435761U) & 0xFF000000U);
+    std::memcpy(&pixels[std::size_t{4} * colour], &word, 4);
+  }
+  return pixels;
+}
+
+struct Matrices {
+  const char* name;
+  const colorspace::Matrix34& twist;
+  const colorspace::ExactMatrix34& exact;
+};
+
+const Matrices kConversionMatrices[] = {
+    {"RGBtoYUV", colorspace::kTwistRGBtoYUV, colorspace::kExactRGBtoYUV},
+    {"YUVtoRGB", colorspace::kTwistYUVtoRGB, colorspace::kExactYUVtoRGB},
+    {"RGBtoYCbCr", colorspace::kTwistRGBtoYCbCr, colorspace::kExactRGBtoYCbCr},
+    {"YCbCrtoRGB", colorspace::kTwistYCbCrtoRGB, colorspace::kExactYCbCrtoRGB},
+};
+
+constexpr colortwist::TwistSize kEveryColourSize{4096, 4096};
+
+std::vector<std::uint8_t> Twisted(SimdLevel level, const std::vector<std::uint8_t>& source,
+                                  const float (&twist)[3][4]) {
+  LevelGuard guard(level);
+  std::vector<std::uint8_t> out(source.size(), 0x33);
+  EXPECT_EQ(colortwist::ColorTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, kEveryColourSize, twist), 0);
+  return out;
+}
+
+std::vector<std::uint8_t> MaskedTwisted(SimdLevel level, const std::vector<std::uint8_t>& source,
+                                        const std::vector<std::uint8_t>& mask, const double (&matrix)[3][4]) {
+  LevelGuard guard(level);
+  std::vector<std::uint8_t> out = source;
+  EXPECT_EQ(colortwist::MaskedTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, mask.data(), 4096, kEveryColourSize,
+                                    matrix),
+            0);
+  return out;
+}
+
+// All 2^24 colours through each conversion: the fixed-point masked kernels
+// equal the plain double evaluation, and every level equals the portable one
+// on both paths.
+TEST(Kernels, EveryColourEveryLevel) {
+  const std::vector<std::uint8_t> colours = EveryColour();
+  const std::vector<std::uint8_t> fullMask(std::size_t{1} << 24, 1);
+  for (const Matrices& matrices : kConversionMatrices) {
+    const auto twisted = Twisted(SimdLevel::kPortable, colours, matrices.twist);
+    const auto masked = MaskedTwisted(SimdLevel::kPortable, colours, fullMask, matrices.exact);
+    std::vector<std::uint8_t> viaDouble = colours;
+    for (std::size_t row = 0; row < 4096; ++row) {
+      colortwist::MaskedTwistRowDouble_C(colours.data() + row * 4 * 4096, viaDouble.data() + row * 4 * 4096,
+                                         fullMask.data() + row * 4096, 4096, matrices.exact);
+    }
+    ASSERT_EQ(masked, viaDouble) << matrices.name;
+    for (SimdLevel level : SimdLevelsToCompare()) {
+      ASSERT_EQ(Twisted(level, colours, matrices.twist), twisted) << matrices.name << " " << NameOf(level);
+      ASSERT_EQ(MaskedTwisted(level, colours, fullMask, matrices.exact), masked)
+          << matrices.name << " " << NameOf(level);
+    }
+  }
+}
+
+enum class MaskKind { kEmpty, kFull, kAlternating, kRandom, kLongRuns };
+
+std::vector<std::uint8_t> MakeMask(MaskKind kind, std::size_t count, std::mt19937& random) {
+  std::vector<std::uint8_t> mask(count);
+  bool on = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (kind) {
+      case MaskKind::kEmpty:
+        mask[i] = 0;
+        break;
+      case MaskKind::kFull:
+        mask[i] = 0xFF;
+        break;
+      case MaskKind::kAlternating:
+        mask[i] = static_cast<std::uint8_t>(i % 2);
+        break;
+      case MaskKind::kRandom:
+        mask[i] = static_cast<std::uint8_t>(random() % 2 == 0 ? 0 : 1 + random() % 255);
+        break;
+      case MaskKind::kLongRuns:
+        if (random() % 40 == 0) on = !on;
+        mask[i] = on ? 1 : 0;
+        break;
+    }
+  }
+  return mask;
+}
+
+struct Layout {
+  std::int32_t width;
+  std::int32_t height;
+  std::int32_t padding;
+  bool bottomUp;
+  bool inPlace;
+};
+
+// Runs one kernel level over one layout; returns the destination memory.
+std::vector<std::uint8_t> RunLayout(SimdLevel level, const Layout& layout, const std::vector<std::uint8_t>& source,
+                                    const std::vector<std::uint8_t>& destination, const std::vector<std::uint8_t>* mask,
+                                    const float (&twist)[3][4], const double (&matrix)[3][4]) {
+  LevelGuard guard(level);
+  const std::int32_t rowBytes = 4 * layout.width + layout.padding;
+  const std::int32_t step = layout.bottomUp ? -rowBytes : rowBytes;
+  const std::ptrdiff_t firstRow = layout.bottomUp ? std::ptrdiff_t{rowBytes} * (layout.height - 1) : 0;
+  std::vector<std::uint8_t> src = source;
+  std::vector<std::uint8_t> dst = layout.inPlace ? source : destination;
+  std::uint8_t* out = (layout.inPlace ? src.data() : dst.data()) + firstRow;
+  const colortwist::TwistSize size{layout.width, layout.height};
+  int status = 0;
+  if (mask == nullptr) {
+    status = layout.inPlace ? colortwist::ColorTwistInPlace(out, step, size, twist)
+                            : colortwist::ColorTwist(src.data() + firstRow, step, out, step, size, twist);
+  } else {
+    status = colortwist::MaskedTwist(src.data() + firstRow, step, out, step, mask->data(), layout.width, size, matrix);
+  }
+  EXPECT_EQ(status, 0);
+  return layout.inPlace ? src : dst;
+}
+
+// Odd widths, padded, bottom-up and in-place rows, every mask shape, and
+// random matrices (some without a fixed-point form).
+TEST(Kernels, LayoutsMasksAndRandomMatrices) {
+  std::mt19937 random(12);
+  std::uniform_real_distribution<float> weight(-3.9F, 3.9F);
+  std::uniform_real_distribution<float> constant(-400.0F, 400.0F);
+  const auto levels = SimdLevelsToCompare();
+  for (int trial = 0; trial < 24; ++trial) {
+    float twist[3][4];
+    double matrix[3][4];
+    for (int k = 0; k < 3; ++k) {
+      for (int j = 0; j < 4; ++j) {
+        twist[k][j] = j == 3 ? constant(random) : weight(random);
+        matrix[k][j] = twist[k][j];
+      }
+    }
+    if (trial % 6 == 5) twist[1][1] = 40.0F;  // no 16-bit form
+    if (trial % 6 == 4) matrix[2][0] = 1e-9;  // not on the 2^-27 grid
+    if (trial % 6 == 3) matrix[0][3] = 1e30;  // constant out of range
+    for (std::int32_t width = 1; width <= 67; width += (trial % 3) + 1) {
+      const Layout layout{width, 3, (trial * 4) % 12, trial % 2 == 1, trial % 4 == 2};
+      const std::size_t bytes = static_cast<std::size_t>(4 * width + layout.padding) * 3;
+      std::vector<std::uint8_t> source(bytes);
+      std::vector<std::uint8_t> destination(bytes);
+      for (auto& b : source) b = static_cast<std::uint8_t>(random());
+      for (auto& b : destination) b = static_cast<std::uint8_t>(random());
+      const auto kind = static_cast<MaskKind>((width + trial) % 5);
+      const auto mask = MakeMask(kind, static_cast<std::size_t>(width) * 3, random);
+      const auto expectedTwist = RunLayout(SimdLevel::kPortable, layout, source, destination, nullptr, twist, matrix);
+      const auto expectedMasked = RunLayout(SimdLevel::kPortable, layout, source, destination, &mask, twist, matrix);
+      for (SimdLevel level : levels) {
+        ASSERT_EQ(RunLayout(level, layout, source, destination, nullptr, twist, matrix), expectedTwist)
+            << NameOf(level) << " width " << width << " trial " << trial;
+        ASSERT_EQ(RunLayout(level, layout, source, destination, &mask, twist, matrix), expectedMasked)
+            << NameOf(level) << " width " << width << " trial " << trial << " mask " << static_cast<int>(kind);
+      }
+    }
+  }
+}
+
+// Unselected pixels and byte 3 keep their values on every level.
+TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
+  std::mt19937 random(13);
+  std::vector<SimdLevel> levels = SimdLevelsToCompare();
+  levels.push_back(SimdLevel::kPortable);
+  for (SimdLevel level : levels) {
+    LevelGuard guard(level);
+    for (MaskKind kind : {MaskKind::kEmpty, MaskKind::kAlternating, MaskKind::kRandom, MaskKind::kLongRuns}) {
+      const std::int32_t width = 203;
+      std::vector<std::uint8_t> source(4 * width);
+      std::vector<std::uint8_t> destination(4 * width);
+      for (auto& b : source) b = static_cast<std::uint8_t>(random());
+      for (auto& b : destination) b = static_cast<std::uint8_t>(random());
+      const auto before = destination;
+      const auto mask = MakeMask(kind, width, random);
+      ASSERT_EQ(colortwist::MaskedTwist(source.data(), 0, destination.data(), 0, mask.data(), 0, {width, 1},
+                                        colorspace::kExactYCbCrtoRGB),
+                0);
+      for (std::int32_t i = 0; i < width; ++i) {
+        ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]);
+        if (mask[i] == 0) {
+          ASSERT_EQ(std::memcmp(&destination[4 * i], &before[4 * i], 4), 0) << NameOf(level);
+        }
+      }
+    }
+  }
+}
+
+TEST(Kernels, StatusForBadArguments) {
+  std::uint8_t pixel[4] = {};
+  const float twist[3][4] = {};
+  const double matrix[3][4] = {};
+  EXPECT_NE(colortwist::ColorTwist(nullptr, 4, pixel, 4, {1, 1}, twist), 0);
+  EXPECT_NE(colortwist::ColorTwistInPlace(pixel, 4, {0, 1}, twist), 0);
+  EXPECT_NE(colortwist::ColorTwistInPlace(pixel, 4, {1, -1}, twist), 0);
+  EXPECT_NE(colortwist::ColorTwistInPlace(pixel, 4, {1, 1}, nullptr), 0);
+  EXPECT_NE(colortwist::MaskedTwist(pixel, 4, pixel, 4, nullptr, 1, {1, 1}, matrix), 0);
+}
+
+}  // namespace
