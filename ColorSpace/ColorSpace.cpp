@@ -1,5 +1,7 @@
 #include "ColorSpace.h"
 
+#include <cstddef>
+
 #include "ImageChecks.h"
 
 // The class holds no state: construction, destruction and assignment have
@@ -12,3 +14,15 @@ CColorSpace::~CColorSpace() = default;
 CColorSpace& CColorSpace::operator=(const CColorSpace& /*other*/) { return *this; }
 
 bool CColorSpace::CheckColorArgs(const tColorInterfaceImage* pImage) { return colorspace::IsUsableImage(pImage); }
+
+// The 32-bit Windows layout callers were built against: seven 4-byte fields.
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(tColorInterfaceImage) == 28);
+static_assert(offsetof(tColorInterfaceImage, pData) == 0);
+static_assert(offsetof(tColorInterfaceImage, nWidth) == 4);
+static_assert(offsetof(tColorInterfaceImage, nHeight) == 8);
+static_assert(offsetof(tColorInterfaceImage, nStep) == 12);
+static_assert(offsetof(tColorInterfaceImage, nFormat) == 16);
+static_assert(offsetof(tColorInterfaceImage, pMask) == 20);
+static_assert(offsetof(tColorInterfaceImage, nMaskStep) == 24);
+#endif

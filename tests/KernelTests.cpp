@@ -2,6 +2,7 @@
 // each level in turn.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -88,6 +89,7 @@ std::vector<std::uint8_t> MaskedTwisted(SimdLevel level, const std::vector<std::
 // equal the plain double evaluation, and every level equals the portable one
 // on both paths.
 TEST(Kernels, EveryColourEveryLevel) {
+  std::printf("best SIMD level on this CPU: %s\n", NameOf(colortwist::SupportedSimdLevel()));
   const std::vector<std::uint8_t> colours = EveryColour();
   const std::vector<std::uint8_t> fullMask(std::size_t{1} << 24, 1);
   for (const Matrices& matrices : kConversionMatrices) {
