@@ -1,0 +1,252 @@
+// Throughput of the image conversions in Mpix/s, each beside a memcpy of the
+// same image measured in the same run, for three frame sizes.
+#include <ColorSpace/ColorSpace.h>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#if defined(COLORSPACE_BENCH_OPENCV)
+#include <opencv2/core.hpp>
+#endif
+#if defined(COLORSPACE_BENCH_LIBYUV)
+#include <libyuv/planar_functions.h>
+#endif
+
+namespace {
+
+struct FrameSize {
+  int width;
+  int height;
+  const char* name;
+};
+constexpr FrameSize kSizes[] = {{640, 480, "640x480"}, {1920, 1080, "1920x1080"}, {3840, 2160, "3840x2160"}};
+
+enum class MaskKind { kNone, kFull, kHalfRandom, kEmpty };
+const char* NameOf(MaskKind kind) {
+  switch (kind) {
+    case MaskKind::kNone:
+      return "unmasked";
+    case MaskKind::kFull:
+      return "mask full";
+    case MaskKind::kHalfRandom:
+      return "mask 50% random";
+    default:
+      return "mask empty";
+  }
+}
+
+// A frame with photo-like content, its output, and a mask.
+struct Frame {
+  Frame(const FrameSize& size, MaskKind kind)
+      : width(size.width), height(size.height), source(Bytes()), destination(Bytes()), mask(Pixels()) {
+    std::mt19937 random(1);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        std::uint8_t* pixel = &source[4 * (static_cast<std::size_t>(y) * width + x)];
+        pixel[0] = static_cast<std::uint8_t>(128 + 100 * std::sin(x * 0.01) + random() % 16);
+        pixel[1] = static_cast<std::uint8_t>(128 + 100 * std::cos(y * 0.013) + random() % 16);
+        pixel[2] = static_cast<std::uint8_t>((x + y) / 16 + random() % 16);
+        pixel[3] = 255;
+      }
+    }
+    for (auto& m : mask) {
+      m = kind == MaskKind::kEmpty ? 0 : (kind == MaskKind::kHalfRandom ? static_cast<std::uint8_t>(random() & 1) : 1);
+    }
+  }
+  std::size_t Pixels() const { return static_cast<std::size_t>(width) * height; }
+  std::size_t Bytes() const { return 4 * Pixels(); }
+  tColorInterfaceImage Source(std::int32_t format) {
+    return {source.data(), width, height, 4 * width, format, mask.data(), width};
+  }
+  tColorInterfaceImage Destination() { return {destination.data(), width, height, 4 * width, 1, nullptr, 0}; }
+
+  int width;
+  int height;
+  std::vector<std::uint8_t> source;
+  std::vector<std::uint8_t> destination;
+  std::vector<std::uint8_t> mask;
+};
+
+void SetPixelRate(benchmark::State& state, std::size_t pixels) {
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pixels));
+}
+
+void BM_Memcpy(benchmark::State& state, FrameSize size) {
+  Frame frame(size, MaskKind::kNone);
+  for (auto _ : state) {
+    std::memcpy(frame.destination.data(), frame.source.data(), frame.Bytes());
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+
+struct Conversion {
+  const char* name;
+  std::int32_t sourceFormat;
+  bool (CColorSpace::*twoImages)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
+  bool (CColorSpace::*inPlace)(tColorInterfaceImage*, bool);
+};
+const Conversion kConversions[] = {
+    {"RGBtoYUV", FORMAT_RGB, &CColorSpace::RGBtoYUV, &CColorSpace::RGBtoYUV},
+    {"YUVtoRGB", FORMAT_YUV, &CColorSpace::YUVtoRGB, &CColorSpace::YUVtoRGB},
+    {"RGBtoYCbCr", FORMAT_RGB, &CColorSpace::RGBtoYCbCr, &CColorSpace::RGBtoYCbCr},
+    {"YCbCrtoRGB", FORMAT_YCBCR, &CColorSpace::YCbCrtoRGB, &CColorSpace::YCbCrtoRGB},
+};
+
+void BM_Convert(benchmark::State& state, FrameSize size, Conversion conversion, bool inPlace, MaskKind kind) {
+  Frame frame(size, kind);
+  CColorSpace converter;
+  const bool useMask = kind != MaskKind::kNone;
+  for (auto _ : state) {
+    tColorInterfaceImage source = frame.Source(conversion.sourceFormat);
+    bool done = false;
+    if (inPlace) {
+      // The format code is reset each time; the pixels just keep converting.
+      done = (converter.*conversion.inPlace)(&source, useMask);
+    } else {
+      tColorInterfaceImage destination = frame.Destination();
+      done = (converter.*conversion.twoImages)(&source, &destination, useMask);
+    }
+    if (!done) state.SkipWithError("conversion refused");
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+
+// The straightforward masked path: one pixel at a time, a branch on the
+// mask, the exact formula in double, truncation.
+void BM_PlainExactLoop(benchmark::State& state, FrameSize size, MaskKind kind) {
+  Frame frame(size, kind);
+  for (auto _ : state) {
+    for (int y = 0; y < frame.height; ++y) {
+      const std::uint8_t* mask = &frame.mask[static_cast<std::size_t>(y) * frame.width];
+      const std::uint8_t* in = &frame.source[4 * static_cast<std::size_t>(y) * frame.width];
+      std::uint8_t* out = &frame.destination[4 * static_cast<std::size_t>(y) * frame.width];
+      for (int x = 0; x < frame.width; ++x, in += 4, out += 4) {
+        if (mask[x] == 0) continue;
+        const double r = in[2];
+        const double g = in[1];
+        const double b = in[0];
+        out[2] = static_cast<std::uint8_t>(0.29899999499320984 * r + 0.58700001239776611 * g + 0.11400000005960464 * b);
+        out[1] = static_cast<std::uint8_t>(0.5 * b - (0.16858001053333282 * r + 0.33142000436782837 * g) + 128.0);
+        out[0] = static_cast<std::uint8_t>(0.5 * r - 0.41870000958442688 * g - 0.081299997866153717 * b + 128.0);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+
+#if defined(COLORSPACE_BENCH_OPENCV)
+void BM_OpenCVTransform(benchmark::State& state, FrameSize size) {
+  Frame frame(size, MaskKind::kNone);
+  cv::Mat source(frame.height, frame.width, CV_8UC4, frame.source.data());
+  cv::Mat destination(frame.height, frame.width, CV_8UC4, frame.destination.data());
+  float coefficients[4][5] = {{-0.0813F, -0.4187F, 0.5F, 0.0F, 128.0F},
+                              {0.5F, -0.33142F, -0.16858F, 0.0F, 128.0F},
+                              {0.114F, 0.587F, 0.299F, 0.0F, 0.0F},
+                              {0.0F, 0.0F, 0.0F, 1.0F, 0.0F}};
+  const cv::Mat matrix(4, 5, CV_32F, coefficients);
+  cv::setNumThreads(1);
+  for (auto _ : state) {
+    cv::transform(source, destination, matrix);
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+#endif
+
+#if defined(COLORSPACE_BENCH_LIBYUV)
+void BM_LibyuvColorMatrix(benchmark::State& state, FrameSize size) {
+  Frame frame(size, MaskKind::kNone);
+  // 6-bit coefficients (64 = 1.0); B, G, R, A weights per output B, G, R, A.
+  const std::int8_t matrix[16] = {-5, -27, 32, 0, 32, -21, -11, 0, 7, 38, 19, 0, 0, 0, 0, 64};
+  for (auto _ : state) {
+    libyuv::ARGBColorMatrix(frame.source.data(), 4 * frame.width, frame.destination.data(), 4 * frame.width, matrix,
+                            frame.width, frame.height);
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+#endif
+
+// Prints each run as usual, then a table of Mpix/s and the ratio to the
+// memcpy of the same frame size.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      // With repetitions only the median counts: the machines are noisy.
+      const bool repeated = run.repetitions > 1;
+      if (repeated && run.aggregate_name != "median") continue;
+      const auto items = run.counters.find("items_per_second");
+      if (items == run.counters.end() || run.error_occurred) continue;
+      rows_.push_back({run.run_name.str(), items->second.value / 1e6});
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::map<std::string, double> memcpyRate;
+    for (const Row& row : rows_) {
+      if (row.name.rfind("memcpy/", 0) == 0) memcpyRate[SizeOf(row.name)] = row.mpixPerSecond;
+    }
+    std::printf("\n| benchmark | Mpix/s | x memcpy |\n|---|---:|---:|\n");
+    for (const Row& row : rows_) {
+      const auto baseline = memcpyRate.find(SizeOf(row.name));
+      const double ratio = baseline == memcpyRate.end() ? 0.0 : row.mpixPerSecond / baseline->second;
+      std::printf("| %s | %.0f | %.2f |\n", row.name.c_str(), row.mpixPerSecond, ratio);
+    }
+  }
+
+ private:
+  struct Row {
+    std::string name;
+    double mpixPerSecond;
+  };
+  static std::string SizeOf(const std::string& name) { return name.substr(name.rfind('/') + 1); }
+  std::vector<Row> rows_;
+};
+
+void RegisterAll() {
+  for (const FrameSize& size : kSizes) {
+    const std::string suffix = std::string("/") + size.name;
+    benchmark::RegisterBenchmark(("memcpy" + suffix).c_str(), BM_Memcpy, size);
+    for (const Conversion& conversion : kConversions) {
+      for (bool inPlace : {false, true}) {
+        for (MaskKind kind : {MaskKind::kNone, MaskKind::kFull, MaskKind::kHalfRandom, MaskKind::kEmpty}) {
+          const std::string name =
+              std::string(conversion.name) + (inPlace ? " in place, " : " two images, ") + NameOf(kind) + suffix;
+          benchmark::RegisterBenchmark(name.c_str(), BM_Convert, size, conversion, inPlace, kind);
+        }
+      }
+    }
+    benchmark::RegisterBenchmark(("plain exact loop RGBtoYUV, mask full" + suffix).c_str(), BM_PlainExactLoop, size,
+                                 MaskKind::kFull);
+    benchmark::RegisterBenchmark(("plain exact loop RGBtoYUV, mask 50% random" + suffix).c_str(), BM_PlainExactLoop,
+                                 size, MaskKind::kHalfRandom);
+#if defined(COLORSPACE_BENCH_OPENCV)
+    benchmark::RegisterBenchmark(("OpenCV float transform" + suffix).c_str(), BM_OpenCVTransform, size);
+#endif
+#if defined(COLORSPACE_BENCH_LIBYUV)
+    benchmark::RegisterBenchmark(("libyuv ARGBColorMatrix" + suffix).c_str(), BM_LibyuvColorMatrix, size);
+#endif
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RegisterAll();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
