@@ -3,6 +3,7 @@
 // levels give bit-identical results to the portable kernel.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 

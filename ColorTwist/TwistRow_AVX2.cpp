@@ -141,7 +141,7 @@ COLORTWIST_AVX2 inline void StoreSelected(std::uint8_t* dst, const Group& group)
                                  _mm_extract_epi32(low, 3),  _mm_cvtsi128_si32(high),   _mm_extract_epi32(high, 1),
                                  _mm_extract_epi32(high, 2), _mm_extract_epi32(high, 3)};
   std::int32_t scratch = 0;
-  for (int lane = 0; lane < 8; ++lane) {
+  for (std::ptrdiff_t lane = 0; lane < 8; ++lane) {
     const bool skip = ((group.unselected >> lane) & 1) != 0;
     std::uint8_t* where = skip ? reinterpret_cast<std::uint8_t*>(&scratch) : dst + 4 * lane;
     std::memcpy(where, &lanes[lane], 4);
@@ -159,7 +159,7 @@ COLORTWIST_AVX2 inline void StoreSelected(std::uint8_t* dst, const Group& group)
 COLORTWIST_AVX2 void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
                                    const FixedTwist& twist) {
   const Twister twister(twist);
-  std::int32_t i = 0;
+  std::ptrdiff_t i = 0;
   for (; i + 16 <= width; i += 16) {
     _mm_prefetch(reinterpret_cast<const char*>(dst + 4 * i + 1024), _MM_HINT_T0);
     const __m256i first = twister.Convert(src + 4 * i, dst + 4 * i);
@@ -177,7 +177,7 @@ COLORTWIST_AVX2 void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, s
 COLORTWIST_AVX2 void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
                                          std::int32_t width, const ExactFixedTwist& twist) {
   const ExactTwister twister(twist);
-  std::int32_t i = 0;
+  std::ptrdiff_t i = 0;
   while (i + 8 <= width) {
     if (i + 32 <= width) {
       const __m256i thirtyTwo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i));
@@ -189,9 +189,9 @@ COLORTWIST_AVX2 void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* 
     if (i + 32 <= width) {
       _mm_prefetch(reinterpret_cast<const char*>(dst + 4 * i + 1024), _MM_HINT_T0);
       Group groups[4];
-      for (int g = 0; g < 4; ++g)
+      for (std::ptrdiff_t g = 0; g < 4; ++g)
         groups[g] = twister.Convert(src + 4 * i + 32 * g, dst + 4 * i + 32 * g, mask + i + 8 * g);
-      for (int g = 0; g < 4; ++g) StoreSelected(dst + 4 * i + 32 * g, groups[g]);
+      for (std::ptrdiff_t g = 0; g < 4; ++g) StoreSelected(dst + 4 * i + 32 * g, groups[g]);
       i += 32;
     } else {
       StoreSelected(dst + 4 * i, twister.Convert(src + 4 * i, dst + 4 * i, mask + i));

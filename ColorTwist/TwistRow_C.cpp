@@ -18,12 +18,12 @@ std::uint8_t RoundToByte(double value) {
 }  // namespace
 
 void TwistRow_C(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
-  for (std::int32_t i = 0; i < width; ++i) TwistPixel(src + 4 * i, dst + 4 * i, twist);
+  for (std::ptrdiff_t i = 0; i < width; ++i) TwistPixel(src + 4 * i, dst + 4 * i, twist);
 }
 
 void MaskedTwistRow_C(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
                       const ExactFixedTwist& twist) {
-  std::int32_t i = 0;
+  std::ptrdiff_t i = 0;
   while (i < width) {
     // Eight unselected pixels at a time are skipped with one test.
     std::uint64_t eight = 0;
@@ -40,7 +40,7 @@ void MaskedTwistRow_C(const std::uint8_t* src, std::uint8_t* dst, const std::uin
 }
 
 void TwistRowDouble_C(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const double (&twist)[3][4]) {
-  for (std::int32_t i = 0; i < width; ++i) {
+  for (std::ptrdiff_t i = 0; i < width; ++i) {
     const double x0 = src[4 * i];
     const double x1 = src[4 * i + 1];
     const double x2 = src[4 * i + 2];
@@ -52,7 +52,7 @@ void TwistRowDouble_C(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w
 
 void MaskedTwistRowDouble_C(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
                             const double (&matrix)[3][4]) {
-  for (std::int32_t i = 0; i < width; ++i) {
+  for (std::ptrdiff_t i = 0; i < width; ++i) {
     if (mask[i] == 0) continue;
     const double first = src[4 * i + 2];
     const double second = src[4 * i + 1];

@@ -60,7 +60,7 @@ COLORTWIST_SSE2 void TwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, s
   }
   const __m128i shift = _mm_cvtsi32_si128(twist.shift);
 
-  std::int32_t i = 0;
+  std::ptrdiff_t i = 0;
   for (; i + 4 <= width; i += 4) {
     const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
     const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + 4 * i));
@@ -96,7 +96,7 @@ COLORTWIST_SSE2 void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* 
   }
   const __m128i zero = _mm_setzero_si128();
 
-  std::int32_t i = 0;
+  std::ptrdiff_t i = 0;
   while (i + 4 <= width) {
     if (i + 16 <= width) {
       const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i));
@@ -129,7 +129,7 @@ COLORTWIST_SSE2 void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* 
         // Unselected pixels are not stored at all: another thread may own them.
         alignas(16) std::uint8_t lanes[16];
         _mm_store_si128(reinterpret_cast<__m128i*>(lanes), converted);
-        for (int lane = 0; lane < 4; ++lane) {
+        for (std::ptrdiff_t lane = 0; lane < 4; ++lane) {
           if ((unselected & (1 << lane)) == 0) std::memcpy(dst + 4 * (i + lane), lanes + 4 * lane, 3);
         }
       }

@@ -115,8 +115,9 @@ TEST_P(ImageConversion, MaskedTwoImagesMatchesSinglePixels) {
                             StepOf(shape, shape.destinationPadding, shape.destinationBottomUp), 4000);
       source.FillRandom(random);
       destination.FillRandom(random);
-      source.SetMask(shape.width + 3,
-                     RandomMask(random, static_cast<std::size_t>(shape.width * shape.height), maskKind));
+      source.SetMask(
+          shape.width + 3,
+          RandomMask(random, static_cast<std::size_t>(shape.width) * static_cast<std::size_t>(shape.height), maskKind));
       const TestImage sourceBefore = source;
       TestImage expected = destination;
       tColorInterfaceImage src = source.Descriptor();
@@ -124,7 +125,7 @@ TEST_P(ImageConversion, MaskedTwoImagesMatchesSinglePixels) {
       tColorInterfaceImage dst = destination.Descriptor();
       ASSERT_TRUE((converter.*conversion.twoImages)(&src, &dst, true));
       EXPECT_EQ(dst.nFormat, conversion.targetFormat);
-      EXPECT_EQ(std::memcmp(&src, &srcDescriptor, sizeof src), 0);
+      EXPECT_TRUE(testing_support::SameDescriptor(src, srcDescriptor));
       EXPECT_EQ(source.Bytes(), sourceBefore.Bytes());
       EXPECT_TRUE(destination.GuardsIntact());
       for (std::int32_t r = 0; r < shape.height; ++r) {
@@ -154,7 +155,9 @@ TEST_P(ImageConversion, InPlaceEqualsTwoImages) {
       const std::int32_t step = StepOf(shape, shape.sourcePadding, shape.sourceBottomUp);
       TestImage image(shape.width, shape.height, step, conversion.sourceFormat);
       image.FillRandom(random);
-      image.SetMask(shape.width, RandomMask(random, static_cast<std::size_t>(shape.width * shape.height), 3));
+      image.SetMask(
+          shape.width,
+          RandomMask(random, static_cast<std::size_t>(shape.width) * static_cast<std::size_t>(shape.height), 3));
       TestImage copy = image;
       TestImage result = image;  // same layout, converted into from the copy
       tColorInterfaceImage src = copy.Descriptor();
@@ -216,7 +219,7 @@ TEST(ImageConversions, EmptyMaskWritesNothingButSetsTheCode) {
   std::mt19937 random(4);
   TestImage image(45, 7, 4 * 45, FORMAT_RGB);
   image.FillRandom(random);
-  image.SetMask(45, std::vector<std::uint8_t>(45 * 7, 0));
+  image.SetMask(45, std::vector<std::uint8_t>(std::size_t{45} * 7, 0));
   const auto before = image.Bytes();
   tColorInterfaceImage descriptor = image.Descriptor();
   ASSERT_TRUE(converter.RGBtoYCbCr(&descriptor, true));

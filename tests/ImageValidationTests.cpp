@@ -68,7 +68,7 @@ TEST(CheckColorArgs, Boundaries) {
     c.change(descriptor);
     const tColorInterfaceImage before = descriptor;
     EXPECT_EQ(testing_support::CheckColorArgs(converter, &descriptor), c.passes) << c.what;
-    EXPECT_EQ(std::memcmp(&before, &descriptor, sizeof before), 0) << c.what;
+    EXPECT_TRUE(testing_support::SameDescriptor(before, descriptor)) << c.what;
   }
   EXPECT_FALSE(testing_support::CheckColorArgs(converter, nullptr));
 }
@@ -133,8 +133,8 @@ TEST(ImageMembers, FailingChecksWriteNothing) {
         TestImage destination(kWidth, kHeight, 4 * kWidth, 7);
         source.FillRandom(random);
         destination.FillRandom(random);
-        source.SetMask(kWidth, std::vector<std::uint8_t>(kWidth * kHeight, 1));
-        destination.SetMask(kWidth, std::vector<std::uint8_t>(kWidth * kHeight, 1));
+        source.SetMask(kWidth, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight, 1));
+        destination.SetMask(kWidth, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight, 1));
         tColorInterfaceImage src = source.Descriptor();
         tColorInterfaceImage dst = destination.Descriptor();
         call.change(src, dst, member.sourceFormat);
@@ -147,8 +147,8 @@ TEST(ImageMembers, FailingChecksWriteNothing) {
                                     : (converter.*member.twoImages)(&src, &dst, call.useMask);
         const std::string context = std::string(member.name) + (inPlace ? " in place: " : ": ") + call.what;
         EXPECT_FALSE(result) << context;
-        EXPECT_EQ(std::memcmp(&src, &srcBefore, sizeof src), 0) << context;
-        EXPECT_EQ(std::memcmp(&dst, &dstBefore, sizeof dst), 0) << context;
+        EXPECT_TRUE(testing_support::SameDescriptor(src, srcBefore)) << context;
+        EXPECT_TRUE(testing_support::SameDescriptor(dst, dstBefore)) << context;
         EXPECT_EQ(source.Bytes(), sourceBytes) << context;
         EXPECT_EQ(destination.Bytes(), destinationBytes) << context;
         EXPECT_EQ(source.MaskBytes(), maskBytes) << context;
@@ -171,7 +171,7 @@ TEST(ImageMembers, MaskChecksOnlyWithTheFlag) {
   EXPECT_TRUE(converter.RGBtoYUV(&descriptor, false));
   EXPECT_EQ(descriptor.nFormat, FORMAT_YUV);
 
-  image.SetMask(kWidth, std::vector<std::uint8_t>(kWidth * kHeight, 0));
+  image.SetMask(kWidth, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight, 0));
   descriptor = image.Descriptor();
   EXPECT_TRUE(converter.RGBtoYUV(&descriptor, true)) << "mask step equal to the width passes";
 }

@@ -217,8 +217,8 @@ TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
     LevelGuard guard(level);
     for (MaskKind kind : {MaskKind::kEmpty, MaskKind::kAlternating, MaskKind::kRandom, MaskKind::kLongRuns}) {
       const std::int32_t width = 203;
-      std::vector<std::uint8_t> source(4 * width);
-      std::vector<std::uint8_t> destination(4 * width);
+      std::vector<std::uint8_t> source(std::size_t{4} * width);
+      std::vector<std::uint8_t> destination(std::size_t{4} * width);
       for (auto& b : source) b = static_cast<std::uint8_t>(random());
       for (auto& b : destination) b = static_cast<std::uint8_t>(random());
       const auto before = destination;
@@ -229,7 +229,7 @@ TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
       for (std::int32_t i = 0; i < width; ++i) {
         ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]);
         if (mask[i] == 0) {
-          ASSERT_EQ(std::memcmp(&destination[4 * i], &before[4 * i], 4), 0) << NameOf(level);
+          ASSERT_EQ(std::memcmp(&destination[std::size_t{4} * i], &before[std::size_t{4} * i], 4), 0) << NameOf(level);
         }
       }
     }

@@ -83,7 +83,7 @@ class TestImage {
   }
 
   std::uint8_t* Pixel(std::int32_t r, std::int32_t c) {
-    return FirstRow() + static_cast<std::ptrdiff_t>(r) * step_ + 4 * c;
+    return FirstRow() + static_cast<std::ptrdiff_t>(r) * step_ + std::ptrdiff_t{4} * c;
   }
   const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
   const std::vector<std::uint8_t>& MaskBytes() const { return mask_; }
@@ -112,6 +112,13 @@ class TestImage {
   std::vector<std::uint8_t> mask_;
   std::int32_t maskStep_ = 0;
 };
+
+// Field by field: the record may have padding that a byte comparison would
+// read.
+inline bool SameDescriptor(const tColorInterfaceImage& a, const tColorInterfaceImage& b) {
+  return a.pData == b.pData && a.nWidth == b.nWidth && a.nHeight == b.nHeight && a.nStep == b.nStep &&
+         a.nFormat == b.nFormat && a.pMask == b.pMask && a.nMaskStep == b.nMaskStep;
+}
 
 inline std::uint32_t PackedAt(const std::uint8_t* pixel) {
   return (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];

@@ -75,7 +75,7 @@ class Tool : public ::testing::Test {
     Picture picture;
     picture.width = width;
     picture.height = height;
-    picture.bgra.resize(static_cast<std::size_t>(width * height * 4));
+    picture.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     std::mt19937 random(3);
     for (auto& b : picture.bgra) b = static_cast<std::uint8_t>(random());
     return picture;
@@ -188,7 +188,7 @@ void WriteUnusualPng(const std::string& path, int kind) {
   png_write_info(png, info);
   std::uint8_t row[24] = {};
   if (kind == 0) {
-    for (int i = 0; i < 12; ++i) row[2 * i] = static_cast<std::uint8_t>(20 * i);  // high bytes
+    for (std::size_t i = 0; i < 12; ++i) row[2 * i] = static_cast<std::uint8_t>(20 * i);  // high bytes
   } else if (kind == 1) {
     row[0] = 0;
     row[1] = 1;

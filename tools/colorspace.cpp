@@ -446,7 +446,7 @@ int DemoCommand(const Arguments& args) {
           sumError[c] += difference;
         }
       }
-      const double pixels = static_cast<double>(chart.bgra.size() / 4);
+      const double pixels = static_cast<double>(chart.bgra.size()) / 4.0;
       std::printf("%-6s %-16s %8d %8d %8d %8.3f %8.3f %8.3f\n", NameOf(model),
                   exact ? "exact (masked)" : "fast (unmasked)", maxError[0], maxError[1], maxError[2],
                   sumError[0] / pixels, sumError[1] / pixels, sumError[2] / pixels);
