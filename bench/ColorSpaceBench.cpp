@@ -244,6 +244,12 @@ void RegisterAll() {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+#if defined(__x86_64__) || defined(__i386__)
+  // The library picks its kernels the same way.
+  std::printf("kernel level: %s\n", __builtin_cpu_supports("avx2")   ? "AVX2"
+                                    : __builtin_cpu_supports("sse2") ? "SSE2"
+                                                                     : "portable");
+#endif
   RegisterAll();
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

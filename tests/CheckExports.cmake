@@ -1,19 +1,40 @@
-# Fails unless every defined dynamic symbol of LIBRARY is a member of
-# CColorSpace. Usage: cmake -DNM=nm -DLIBRARY=libColorSpace.so -P CheckExports.cmake
-execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY}
-  OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+# Fails unless every symbol the built library exports is a member of
+# CColorSpace, and lists them.
+#   Linux:   cmake -DNM=nm -DLIBRARY=libColorSpace.so -P CheckExports.cmake
+#   Windows: cmake -DOBJDUMP=...-objdump -DCXXFILT=...-c++filt -DLIBRARY=ColorSpace.dll -P CheckExports.cmake
+set(names "")
+if(DEFINED NM)
+  execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+  string(REPLACE "\n" ";" lines "${listing}")
+  foreach(line IN LISTS lines)
+    # "<address> <type> <name>"
+    if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.*)$")
+      list(APPEND names "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+  # The export name table follows "[Ordinal/Name Pointer] Table"; its rows
+  # look like "	[   0] _ZN11CColorSpace...".
+  string(REGEX REPLACE ".*Ordinal/Name Pointer\\] Table" "" listing "${listing}")
+  string(REPLACE "\n" ";" lines "${listing}")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+      execute_process(COMMAND ${CXXFILT} --no-strip-underscore "${CMAKE_MATCH_1}" OUTPUT_VARIABLE plain
+                      OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND names "${plain}")
+    elseif(names)
+      break()
+    endif()
+  endforeach()
 endif()
-string(REPLACE "\n" ";" lines "${symbols}")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot list the exports of ${LIBRARY}")
+endif()
+
 set(members 0)
 set(strays "")
-foreach(line IN LISTS lines)
-  # "<address> <type> <name>"
-  if(NOT line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.*)$")
-    continue()
-  endif()
-  set(name "${CMAKE_MATCH_2}")
+foreach(name IN LISTS names)
   if(name MATCHES "^CColorSpace::")
     math(EXPR members "${members} + 1")
     message(STATUS "exported: ${name}")
