@@ -150,18 +150,18 @@ COLORTWIST_AVX2 inline void StoreSelected(std::uint8_t* dst, const Group& group)
 
 }  // namespace
 
-// Both kernels prefetch the destination, which they read for byte 3 (the
-// hardware prefetcher alone falls behind on three streams), and convert
-// several groups before storing any: with source and
-// destination at the same offset within their pages, a store followed at
-// once by the load of the next source group would stall on the apparent
-// overlap.
+// Both kernels prefetch source and destination (the destination is read for
+// byte 3, and the hardware prefetcher alone falls behind on three streams),
+// and convert several groups before storing any: with source and destination
+// at the same offset within their pages, a store followed at once by the load
+// of the next source group would stall on the apparent overlap.
 COLORTWIST_AVX2 void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
                                    const FixedTwist& twist) {
   const Twister twister(twist);
   std::ptrdiff_t i = 0;
   for (; i + 16 <= width; i += 16) {
     _mm_prefetch(reinterpret_cast<const char*>(dst + 4 * i + 1024), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(src + 4 * i + 1024), _MM_HINT_T0);
     const __m256i first = twister.Convert(src + 4 * i, dst + 4 * i);
     const __m256i second = twister.Convert(src + 4 * i + 32, dst + 4 * i + 32);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), first);
@@ -188,6 +188,7 @@ COLORTWIST_AVX2 void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* 
     }
     if (i + 32 <= width) {
       _mm_prefetch(reinterpret_cast<const char*>(dst + 4 * i + 1024), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(src + 4 * i + 1024), _MM_HINT_T0);
       Group groups[4];
       for (std::ptrdiff_t g = 0; g < 4; ++g)
         groups[g] = twister.Convert(src + 4 * i + 32 * g, dst + 4 * i + 32 * g, mask + i + 8 * g);
