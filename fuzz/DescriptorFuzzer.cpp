@@ -18,7 +18,12 @@
 #include <limits>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace {
+
+using testing_support::LinearInPlace;
+using testing_support::SameDescriptor;
 
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -27,18 +32,6 @@ namespace {
       std::abort();                                                                      \
     }                                                                                    \
   } while (false)
-
-// Private member access for the two reserved members: an explicit
-// instantiation may name a private member.
-template <typename Tag, typename Tag::type Member>
-struct PrivateAccess {
-  friend typename Tag::type MemberOf(Tag) { return Member; }
-};
-struct LinearInPlaceTag {
-  using type = bool (CColorSpace::*)(tColorInterfaceImage*, const float[3][4], const float[3][4], bool);
-  friend type MemberOf(LinearInPlaceTag);
-};
-template struct PrivateAccess<LinearInPlaceTag, &CColorSpace::LinearInPlace>;
 
 class Input {
  public:
@@ -290,11 +283,6 @@ bool WithinOneOfExact(const float (&twist)[3][4], const std::uint8_t* in, const 
   return true;
 }
 
-bool SameDescriptor(const tColorInterfaceImage& a, const tColorInterfaceImage& b) {
-  return a.pData == b.pData && a.nWidth == b.nWidth && a.nHeight == b.nHeight && a.nStep == b.nStep &&
-         a.nFormat == b.nFormat && a.pMask == b.pMask && a.nMaskStep == b.nMaskStep;
-}
-
 const std::uint8_t* PixelOf(const tColorInterfaceImage& image, std::int32_t row, std::int32_t column) {
   return image.pData + static_cast<std::ptrdiff_t>(row) * image.nStep + 4 * column;
 }
@@ -336,7 +324,7 @@ void RunOne(const Image& sourceTemplate, const Image& destinationTemplate, Opera
   CColorSpace converter;
   bool result = false;
   if (isLinear) {
-    result = (converter.*MemberOf(LinearInPlaceTag{}))(sourceDescriptor, matrix, twist, useMask);
+    result = LinearInPlace(converter, sourceDescriptor, matrix, twist, useMask);
   } else if (inPlace) {
     result = (converter.*info->inPlace)(sourceDescriptor, useMask);
   } else {
