@@ -26,6 +26,8 @@ inline constexpr std::int32_t FORMAT_YCBCR = 512;
 // Row r starts at pData + r * nStep; a negative nStep means the rows lie at
 // decreasing addresses. The optional mask has one byte per pixel, rows
 // nMaskStep bytes apart; a non-zero byte selects the pixel.
+// The record is 28 bytes where pointers take 4 (32-bit Windows) and 40 bytes
+// where they take 8 (64-bit Windows and Linux: each pointer is aligned to 8).
 struct tColorInterfaceImage {
   std::uint8_t* pData;
   std::int32_t nWidth;

@@ -1,28 +1,48 @@
 #include "SimdLevel.h"
 
-#include <atomic>
+#include "CpuFeatures.h"
 
 namespace colortwist {
 namespace {
 
-// -1: nothing forced. A lock-free atomic, so the hook takes no lock.
-std::atomic<int> g_forcedLevel{-1};
+// Both words are constant-initialised (no code runs at load, which matters
+// for the Windows DLL that has no runtime to run it) and accessed with
+// lock-free atomic builtins, so neither the first detection nor the test
+// hook takes a lock; two threads that detect at once store the same value.
+// The builtins rather than <atomic>: its headers do not build for the
+// platform-ABI Windows target.
+constexpr int kUnknown = -1;
+int g_supportedLevel = kUnknown;
+int g_forcedLevel = kUnknown;
+static_assert(__atomic_always_lock_free(sizeof(int), nullptr));
 
-}  // namespace
+int LoadRelaxed(const int& word) { return __atomic_load_n(&word, __ATOMIC_RELAXED); }
+void StoreRelaxed(int& word, int value) { __atomic_store_n(&word, value, __ATOMIC_RELAXED); }
 
-SimdLevel SupportedSimdLevel() {
+SimdLevel LevelOf(const CpuFeatures& features) {
 #if defined(COLORTWIST_X86)
-  // __builtin_cpu_supports reads the feature bits libgcc collected once at
-  // start-up; the AVX2 bit is only set when the OS saves the YMM state.
-  if (__builtin_cpu_supports("avx2")) return SimdLevel::kAVX2;
-  if (__builtin_cpu_supports("sse2")) return SimdLevel::kSSE2;
+  if (features.avx2) return SimdLevel::kAVX2;
+  if (features.sse2) return SimdLevel::kSSE2;
+#else
+  (void)features;
 #endif
   return SimdLevel::kPortable;
 }
 
+}  // namespace
+
+SimdLevel SupportedSimdLevel() {
+  int level = LoadRelaxed(g_supportedLevel);
+  if (level == kUnknown) {
+    level = static_cast<int>(LevelOf(DetectCpuFeatures()));
+    StoreRelaxed(g_supportedLevel, level);
+  }
+  return static_cast<SimdLevel>(level);
+}
+
 SimdLevel ActiveSimdLevel() {
   const SimdLevel supported = SupportedSimdLevel();
-  const int forced = g_forcedLevel.load(std::memory_order_relaxed);
+  const int forced = LoadRelaxed(g_forcedLevel);
   if (forced >= 0 && forced < static_cast<int>(supported)) return static_cast<SimdLevel>(forced);
   return supported;
 }
@@ -40,10 +60,8 @@ RowKernels KernelsFor(SimdLevel level) {
   }
 }
 
-void ForceSimdLevelForTesting(SimdLevel level) {
-  g_forcedLevel.store(static_cast<int>(level), std::memory_order_relaxed);
-}
+void ForceSimdLevelForTesting(SimdLevel level) { StoreRelaxed(g_forcedLevel, static_cast<int>(level)); }
 
-void ResetSimdLevelForTesting() { g_forcedLevel.store(-1, std::memory_order_relaxed); }
+void ResetSimdLevelForTesting() { StoreRelaxed(g_forcedLevel, kUnknown); }
 
 }  // namespace colortwist

@@ -1,7 +1,7 @@
-#include <cmath>
 #include <cstdint>
 #include <optional>
 
+#include "FloatMath.h"
 #include "TwistKernels.h"
 
 namespace colortwist {
@@ -17,12 +17,12 @@ std::optional<FixedTwist> FixedTwistWithShift(const float (&twist)[3][4], int sh
   fixed.shift = shift;
   for (int k = 0; k < 3; ++k) {
     for (int j = 0; j < 3; ++j) {
-      const double scaled = std::nearbyint(std::ldexp(double{twist[k][j]}, shift));
-      if (!(std::fabs(scaled) <= kMaxWeight)) return std::nullopt;
+      const double scaled = RoundHalfEven(TimesPowerOfTwo(twist[k][j], shift));
+      if (!(Abs(scaled) <= kMaxWeight)) return std::nullopt;
       fixed.weight[k][j] = static_cast<std::int16_t>(scaled);
     }
-    const double bias = std::nearbyint(std::ldexp(double{twist[k][3]}, shift));
-    if (!(std::fabs(bias) <= kMaxScaledBias)) return std::nullopt;
+    const double bias = RoundHalfEven(TimesPowerOfTwo(twist[k][3], shift));
+    if (!(Abs(bias) <= kMaxScaledBias)) return std::nullopt;
     fixed.bias[k] = static_cast<std::int32_t>(bias) + (std::int32_t{1} << (shift - 1));
   }
   return fixed;
@@ -30,8 +30,8 @@ std::optional<FixedTwist> FixedTwistWithShift(const float (&twist)[3][4], int sh
 
 // value * 2^27 as an integer, if it is one and lies within limit.
 std::optional<std::int64_t> ExactScaled(double value, double limit) {
-  const double scaled = std::ldexp(value, kExactFractionBits);
-  if (!(std::fabs(scaled) < limit) || scaled != std::floor(scaled)) return std::nullopt;
+  const double scaled = TimesPowerOfTwo(value, kExactFractionBits);
+  if (!(Abs(scaled) < limit) || scaled != Floor(scaled)) return std::nullopt;
   return static_cast<std::int64_t>(scaled);
 }
 

@@ -1,8 +1,8 @@
 // Portable row kernels: the reference every SIMD kernel must match.
-#include <cmath>
 #include <cstring>
 
 #include "ExactArithmetic.h"
+#include "FloatMath.h"
 #include "TwistKernels.h"
 
 namespace colortwist {
@@ -12,7 +12,7 @@ namespace {
 std::uint8_t RoundToByte(double value) {
   if (!(value > 0.0)) return 0;
   if (value >= 255.0) return 255;
-  return static_cast<std::uint8_t>(std::nearbyint(value));
+  return static_cast<std::uint8_t>(RoundHalfEven(value));
 }
 
 }  // namespace

@@ -49,8 +49,8 @@ struct Frame {
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
         std::uint8_t* pixel = &source[4 * (static_cast<std::size_t>(y) * width + x)];
-        pixel[0] = static_cast<std::uint8_t>(128 + 100 * std::sin(x * 0.01) + random() % 16);
-        pixel[1] = static_cast<std::uint8_t>(128 + 100 * std::cos(y * 0.013) + random() % 16);
+        pixel[0] = static_cast<std::uint8_t>(128 + 100 * std::sin(x * 0.01) + static_cast<int>(random() % 16));
+        pixel[1] = static_cast<std::uint8_t>(128 + 100 * std::cos(y * 0.013) + static_cast<int>(random() % 16));
         pixel[2] = static_cast<std::uint8_t>((x + y) / 16 + random() % 16);
         pixel[3] = 255;
       }

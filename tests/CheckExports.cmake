@@ -1,7 +1,10 @@
-# Fails unless every symbol the built library exports is a member of
-# CColorSpace, and lists them.
-#   Linux:   cmake -DNM=nm -DLIBRARY=libColorSpace.so -P CheckExports.cmake
-#   Windows: cmake -DOBJDUMP=...-objdump -DCXXFILT=...-c++filt -DLIBRARY=ColorSpace.dll -P CheckExports.cmake
+# Fails unless the built library exports exactly EXPECTED_EXPORTS symbols,
+# every one a member of CColorSpace, and (Windows) imports from no DLL but
+# ALLOWED_IMPORTS; lists both.
+#   Linux:   cmake -DNM=nm -DLIBRARY=libColorSpace.so -DEXPECTED_EXPORTS=23 -P CheckExports.cmake
+#   Windows: cmake -DREADOBJ=llvm-readobj -DDEMANGLER=llvm-undname|llvm-cxxfilt -DLIBRARY=ColorSpace.dll
+#                  -DEXPECTED_EXPORTS=21 "-DALLOWED_IMPORTS=KERNEL32.dll" -P CheckExports.cmake
+cmake_minimum_required(VERSION 3.25)
 set(names "")
 if(DEFINED NM)
   execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -13,18 +16,17 @@ if(DEFINED NM)
     endif()
   endforeach()
 else()
-  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
-  # The export name table follows "[Ordinal/Name Pointer] Table"; its rows
-  # look like "	[   0] _ZN11CColorSpace...".
-  string(REGEX REPLACE ".*Ordinal/Name Pointer\\] Table" "" listing "${listing}")
+  execute_process(COMMAND ${READOBJ} --coff-exports ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
   string(REPLACE "\n" ";" lines "${listing}")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
-      execute_process(COMMAND ${CXXFILT} --no-strip-underscore "${CMAKE_MATCH_1}" OUTPUT_VARIABLE plain
-                      OUTPUT_STRIP_TRAILING_WHITESPACE)
+    # "  Name: ?RGBtoYUV@CColorSpace@@QAEXAAI@Z"; the first entry, the
+    # DLL's own name record, is empty.
+    if(line MATCHES "^ *Name: (.+)$")
+      execute_process(COMMAND ${DEMANGLER} "${CMAKE_MATCH_1}" OUTPUT_VARIABLE plain OUTPUT_STRIP_TRAILING_WHITESPACE)
+      # llvm-undname echoes the input on the first line.
+      string(REGEX REPLACE "^[^\n]*\n" "" plain "${plain}")
+      message(STATUS "exported: ${CMAKE_MATCH_1}")
       list(APPEND names "${plain}")
-    elseif(names)
-      break()
     endif()
   endforeach()
 endif()
@@ -35,9 +37,9 @@ endif()
 set(members 0)
 set(strays "")
 foreach(name IN LISTS names)
-  if(name MATCHES "^CColorSpace::")
+  if(name MATCHES "(^| )CColorSpace::")
     math(EXPR members "${members} + 1")
-    message(STATUS "exported: ${name}")
+    message(STATUS "  ${name}")
   else()
     list(APPEND strays "${name}")
   endif()
@@ -45,7 +47,29 @@ endforeach()
 if(strays)
   message(FATAL_ERROR "exports outside CColorSpace: ${strays}")
 endif()
-if(members EQUAL 0)
-  message(FATAL_ERROR "no CColorSpace members exported")
+if(NOT members EQUAL EXPECTED_EXPORTS)
+  message(FATAL_ERROR "${members} CColorSpace members exported, ${EXPECTED_EXPORTS} expected")
 endif()
 message(STATUS "${members} CColorSpace members exported, nothing else")
+
+if(DEFINED READOBJ)
+  execute_process(COMMAND ${READOBJ} --coff-imports ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cannot list the imports of ${LIBRARY}")
+  endif()
+  # "Import {\n  Name: KERNEL32.dll ..." for each DLL imported from.
+  string(REGEX MATCHALL "Import {[\r\n]+ *Name: [^\r\n]+" imports "${listing}")
+  set(dlls "")
+  foreach(import IN LISTS imports)
+    string(REGEX REPLACE ".*Name: " "" dll "${import}")
+    list(APPEND dlls "${dll}")
+    if(NOT dll IN_LIST ALLOWED_IMPORTS)
+      message(FATAL_ERROR "${LIBRARY} imports from ${dll}; only ${ALLOWED_IMPORTS} are allowed")
+    endif()
+  endforeach()
+  if(dlls)
+    message(STATUS "imports from: ${dlls}")
+  else()
+    message(STATUS "imports nothing")
+  endif()
+endif()

@@ -1,0 +1,59 @@
+#include "CpuFeatures.h"
+
+#include <cstdint>
+
+namespace colortwist {
+
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+namespace {
+
+struct CpuidResult {
+  std::uint32_t eax;
+  std::uint32_t ebx;
+  std::uint32_t ecx;
+  std::uint32_t edx;
+};
+
+// Plain inline assembly works with every compiler the library is built with
+// (GCC, MinGW-w64, clang for either Windows ABI), unlike the intrinsics,
+// which differ between them.
+CpuidResult Cpuid(std::uint32_t leaf, std::uint32_t subleaf) {
+  CpuidResult r{};
+  __asm__ __volatile__("cpuid" : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx) : "a"(leaf), "c"(subleaf));
+  return r;
+}
+
+// Extended control register 0: which register states the OS saves.
+std::uint64_t ReadXcr0() {
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+  __asm__ __volatile__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  return (std::uint64_t{high} << 32) | low;
+}
+
+constexpr std::uint32_t kSse2Bit = 1U << 26;     // leaf 1, EDX
+constexpr std::uint32_t kOsxsaveBit = 1U << 27;  // leaf 1, ECX
+constexpr std::uint32_t kAvxBit = 1U << 28;      // leaf 1, ECX
+constexpr std::uint32_t kAvx2Bit = 1U << 5;      // leaf 7, EBX
+constexpr std::uint64_t kSseAndAvxState = 0x6;   // XCR0 bits 1 and 2
+
+}  // namespace
+
+CpuFeatures DetectCpuFeatures() {
+  CpuFeatures features{};
+  const std::uint32_t maxLeaf = Cpuid(0, 0).eax;
+  if (maxLeaf < 1) return features;
+  const CpuidResult leaf1 = Cpuid(1, 0);
+  features.sse2 = (leaf1.edx & kSse2Bit) != 0;
+  // XGETBV exists only when OSXSAVE is set; the OS must save both the SSE
+  // and the AVX halves of the YMM registers before AVX2 may be used.
+  const bool osSavesYmm =
+      (leaf1.ecx & kOsxsaveBit) != 0 && (leaf1.ecx & kAvxBit) != 0 && (ReadXcr0() & kSseAndAvxState) == kSseAndAvxState;
+  features.avx2 = osSavesYmm && maxLeaf >= 7 && (Cpuid(7, 0).ebx & kAvx2Bit) != 0;
+  return features;
+}
+#else
+CpuFeatures DetectCpuFeatures() { return CpuFeatures{}; }
+#endif
+
+}  // namespace colortwist

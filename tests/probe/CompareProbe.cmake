@@ -1,0 +1,32 @@
+# Runs the probe (through the emulator, if one is given) and compares its
+# result lines with the expected ones; lines starting with '#' describe the
+# machine and are shown, not compared.
+#   cmake -DPROBE=... [-DEMULATOR=...] -DEXPECTED=ProbeDigests.txt -DOUTPUT=probe.txt -P CompareProbe.cmake
+execute_process(COMMAND ${EMULATOR} ${PROBE} OUTPUT_VARIABLE output RESULT_VARIABLE status)
+file(WRITE ${OUTPUT} "${output}")
+message("${output}")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the probe failed (status ${status}); its output is in ${OUTPUT}")
+endif()
+
+file(STRINGS ${OUTPUT} actual REGEX "^[^#]")
+file(STRINGS ${EXPECTED} expected REGEX "^[^#]")
+list(LENGTH actual actual_count)
+list(LENGTH expected expected_count)
+if(NOT actual_count EQUAL expected_count)
+  message(FATAL_ERROR "the probe printed ${actual_count} result lines, ${expected_count} expected")
+endif()
+set(differences 0)
+math(EXPR last "${expected_count} - 1")
+foreach(i RANGE ${last})
+  list(GET actual ${i} got)
+  list(GET expected ${i} want)
+  if(NOT got STREQUAL want)
+    message("differs: got \"${got}\", expected \"${want}\"")
+    math(EXPR differences "${differences} + 1")
+  endif()
+endforeach()
+if(differences GREATER 0)
+  message(FATAL_ERROR "${differences} probe lines differ from ${EXPECTED}")
+endif()
+message(STATUS "all ${expected_count} probe lines equal the expected ones")
