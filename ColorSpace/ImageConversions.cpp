@@ -1,5 +1,5 @@
 // Whole-image conversions. All eight members run one procedure: check the
-// descriptors, then either twist every pixel (rounded, saturated) or convert
+// descriptors, then either twist every pixel (fixed point, saturated) or convert
 // the pixels the source mask selects (exact), then record the new format.
 #include <cstdint>
 
@@ -10,20 +10,40 @@
 
 namespace {
 
-using colorspace::ExactMatrix34;
-using colorspace::Matrix34;
+using colortwist::ExactFixedTwist;
+using colortwist::FixedTwist;
 
+// The fixed-point forms of the four conversions, made at compile time from
+// the coefficients' bit patterns, so that an image call only picks a kernel.
 struct Conversion {
   std::int32_t sourceFormat;
   std::int32_t targetFormat;
-  const Matrix34& twist;       // memory order, for the unmasked path
-  const ExactMatrix34& exact;  // component order, for the masked path
+  FixedTwist rounded;     // memory order, for the unmasked path
+  ExactFixedTwist exact;  // for the masked path
 };
 
-constexpr Conversion kRGBtoYUV{FORMAT_RGB, FORMAT_YUV, colorspace::kTwistRGBtoYUV, colorspace::kExactRGBtoYUV};
-constexpr Conversion kYUVtoRGB{FORMAT_YUV, FORMAT_RGB, colorspace::kTwistYUVtoRGB, colorspace::kExactYUVtoRGB};
-constexpr Conversion kRGBtoYCbCr{FORMAT_RGB, FORMAT_YCBCR, colorspace::kTwistRGBtoYCbCr, colorspace::kExactRGBtoYCbCr};
-constexpr Conversion kYCbCrtoRGB{FORMAT_YCBCR, FORMAT_RGB, colorspace::kTwistYCbCrtoRGB, colorspace::kExactYCbCrtoRGB};
+constexpr Conversion MakeConversion(std::int32_t sourceFormat, std::int32_t targetFormat,
+                                    const colorspace::Matrix34& twist, const colorspace::ExactMatrix34& exact) {
+  return {sourceFormat, targetFormat, *colortwist::MakeFixedTwist(twist), *colortwist::MakeExactFixedTwist(exact)};
+}
+
+static_assert(colortwist::MakeFixedTwist(colorspace::kTwistRGBtoYUV) &&
+              colortwist::MakeFixedTwist(colorspace::kTwistYUVtoRGB) &&
+              colortwist::MakeFixedTwist(colorspace::kTwistRGBtoYCbCr) &&
+              colortwist::MakeFixedTwist(colorspace::kTwistYCbCrtoRGB));
+static_assert(colortwist::MakeExactFixedTwist(colorspace::kExactRGBtoYUV) &&
+              colortwist::MakeExactFixedTwist(colorspace::kExactYUVtoRGB) &&
+              colortwist::MakeExactFixedTwist(colorspace::kExactRGBtoYCbCr) &&
+              colortwist::MakeExactFixedTwist(colorspace::kExactYCbCrtoRGB));
+
+constexpr Conversion kRGBtoYUV =
+    MakeConversion(FORMAT_RGB, FORMAT_YUV, colorspace::kTwistRGBtoYUV, colorspace::kExactRGBtoYUV);
+constexpr Conversion kYUVtoRGB =
+    MakeConversion(FORMAT_YUV, FORMAT_RGB, colorspace::kTwistYUVtoRGB, colorspace::kExactYUVtoRGB);
+constexpr Conversion kRGBtoYCbCr =
+    MakeConversion(FORMAT_RGB, FORMAT_YCBCR, colorspace::kTwistRGBtoYCbCr, colorspace::kExactRGBtoYCbCr);
+constexpr Conversion kYCbCrtoRGB =
+    MakeConversion(FORMAT_YCBCR, FORMAT_RGB, colorspace::kTwistYCbCrtoRGB, colorspace::kExactYCbCrtoRGB);
 
 // Converts src into dst; dst == src is the in-place form. Nothing is written
 // unless every check passes.
@@ -36,9 +56,7 @@ bool ConvertImage(const tColorInterfaceImage* src, tColorInterfaceImage* dst, co
   const colortwist::TwistSize size{src->nWidth, src->nHeight};
   int status = colortwist::kStatusOk;
   if (!useMask) {
-    status = src == dst
-                 ? colortwist::ColorTwistInPlace(dst->pData, dst->nStep, size, conversion.twist)
-                 : colortwist::ColorTwist(src->pData, src->nStep, dst->pData, dst->nStep, size, conversion.twist);
+    status = colortwist::ColorTwist(src->pData, src->nStep, dst->pData, dst->nStep, size, conversion.rounded);
   } else {
     if (!colorspace::HasUsableMask(*src)) return false;
     status = colortwist::MaskedTwist(src->pData, src->nStep, dst->pData, dst->nStep, src->pMask, src->nMaskStep, size,

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "ExactArithmetic.h"
-#include "SimdLevel.h"
 #include "TwistKernels.h"
 
 namespace colortwist {
@@ -19,18 +18,23 @@ bool IsValidSize(TwistSize size) { return size.width > 0 && size.height > 0; }
 }  // namespace
 
 int ColorTwist(const std::uint8_t* pSrc, std::int32_t srcStep, std::uint8_t* pDst, std::int32_t dstStep, TwistSize size,
+               const FixedTwist& twist) {
+  if (pSrc == nullptr || pDst == nullptr) return kStatusNullPointer;
+  if (!IsValidSize(size)) return kStatusSizeError;
+  const TwistRowFn twistRow = ActiveKernelSet().twist;
+  for (std::int32_t row = 0; row < size.height; ++row) {
+    twistRow(RowAt(pSrc, srcStep, row), RowAt(pDst, dstStep, row), size.width, twist);
+  }
+  return kStatusOk;
+}
+
+int ColorTwist(const std::uint8_t* pSrc, std::int32_t srcStep, std::uint8_t* pDst, std::int32_t dstStep, TwistSize size,
                const float pTwist[3][4]) {
   if (pSrc == nullptr || pDst == nullptr || pTwist == nullptr) return kStatusNullPointer;
   if (!IsValidSize(size)) return kStatusSizeError;
   const auto& twist = *reinterpret_cast<const float(*)[3][4]>(pTwist);
+  if (const auto fixed = MakeFixedTwist(twist)) return ColorTwist(pSrc, srcStep, pDst, dstStep, size, *fixed);
 
-  if (const auto fixed = MakeFixedTwist(twist)) {
-    const TwistRowFn twistRow = KernelsFor(ActiveSimdLevel()).twist;
-    for (std::int32_t row = 0; row < size.height; ++row) {
-      twistRow(RowAt(pSrc, srcStep, row), RowAt(pDst, dstStep, row), size.width, *fixed);
-    }
-    return kStatusOk;
-  }
   double wide[3][4];
   for (int k = 0; k < 3; ++k) {
     for (int j = 0; j < 4; ++j) wide[k][j] = twist[k][j];
@@ -46,19 +50,25 @@ int ColorTwistInPlace(std::uint8_t* pData, std::int32_t step, TwistSize size, co
 }
 
 int MaskedTwist(const std::uint8_t* pSrc, std::int32_t srcStep, std::uint8_t* pDst, std::int32_t dstStep,
+                const std::uint8_t* pMask, std::int32_t maskStep, TwistSize size, const ExactFixedTwist& twist) {
+  if (pSrc == nullptr || pDst == nullptr || pMask == nullptr) return kStatusNullPointer;
+  if (!IsValidSize(size)) return kStatusSizeError;
+  const MaskedTwistRowFn maskedRow = ActiveKernelSet().masked;
+  for (std::int32_t row = 0; row < size.height; ++row) {
+    maskedRow(RowAt(pSrc, srcStep, row), RowAt(pDst, dstStep, row), RowAt(pMask, maskStep, row), size.width, twist);
+  }
+  return kStatusOk;
+}
+
+int MaskedTwist(const std::uint8_t* pSrc, std::int32_t srcStep, std::uint8_t* pDst, std::int32_t dstStep,
                 const std::uint8_t* pMask, std::int32_t maskStep, TwistSize size, const double pMatrix[3][4]) {
   if (pSrc == nullptr || pDst == nullptr || pMask == nullptr || pMatrix == nullptr) {
     return kStatusNullPointer;
   }
   if (!IsValidSize(size)) return kStatusSizeError;
   const auto& matrix = *reinterpret_cast<const double(*)[3][4]>(pMatrix);
-
   if (const auto fixed = MakeExactFixedTwist(matrix)) {
-    const MaskedTwistRowFn maskedRow = KernelsFor(ActiveSimdLevel()).masked;
-    for (std::int32_t row = 0; row < size.height; ++row) {
-      maskedRow(RowAt(pSrc, srcStep, row), RowAt(pDst, dstStep, row), RowAt(pMask, maskStep, row), size.width, *fixed);
-    }
-    return kStatusOk;
+    return MaskedTwist(pSrc, srcStep, pDst, dstStep, pMask, maskStep, size, *fixed);
   }
   for (std::int32_t row = 0; row < size.height; ++row) {
     MaskedTwistRowDouble_C(RowAt(pSrc, srcStep, row), RowAt(pDst, dstStep, row), RowAt(pMask, maskStep, row),

@@ -1,5 +1,6 @@
 // Throughput of the image conversions in Mpix/s, each beside a memcpy of the
-// same image measured in the same run, for three frame sizes.
+// same image measured in the same run, for three frame sizes; and the cost
+// of one call on a tiny image.
 #include <ColorSpace/ColorSpace.h>
 #include <benchmark/benchmark.h>
 
@@ -11,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "Conversions.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #if defined(COLORSPACE_BENCH_OPENCV)
 #include <opencv2/core.hpp>
 #endif
@@ -20,6 +26,8 @@
 
 namespace {
 
+using testing_support::Conversion;
+
 struct FrameSize {
   int width;
   int height;
@@ -27,7 +35,7 @@ struct FrameSize {
 };
 constexpr FrameSize kSizes[] = {{640, 480, "640x480"}, {1920, 1080, "1920x1080"}, {3840, 2160, "3840x2160"}};
 
-enum class MaskKind { kNone, kFull, kHalfRandom, kEmpty };
+enum class MaskKind { kNone, kFull, kHalfRandom, kDisc, kEmpty };
 const char* NameOf(MaskKind kind) {
   switch (kind) {
     case MaskKind::kNone:
@@ -36,6 +44,8 @@ const char* NameOf(MaskKind kind) {
       return "mask full";
     case MaskKind::kHalfRandom:
       return "mask 50% random";
+    case MaskKind::kDisc:
+      return "mask disc (half)";
     default:
       return "mask empty";
   }
@@ -43,22 +53,39 @@ const char* NameOf(MaskKind kind) {
 
 // A frame with photo-like content, its output, and a mask.
 struct Frame {
-  Frame(const FrameSize& size, MaskKind kind)
-      : width(size.width), height(size.height), source(Bytes()), destination(Bytes()), mask(Pixels()) {
+  Frame(int frameWidth, int frameHeight, MaskKind kind)
+      : width(frameWidth), height(frameHeight), source(Bytes()), destination(Bytes()), mask(Pixels()) {
     std::mt19937 random(1);
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
         std::uint8_t* pixel = &source[4 * (static_cast<std::size_t>(y) * width + x)];
         pixel[0] = static_cast<std::uint8_t>(128 + 100 * std::sin(x * 0.01) + static_cast<int>(random() % 16));
         pixel[1] = static_cast<std::uint8_t>(128 + 100 * std::cos(y * 0.013) + static_cast<int>(random() % 16));
-        pixel[2] = static_cast<std::uint8_t>((x + y) / 16 + random() % 16);
+        pixel[2] = static_cast<std::uint8_t>((x + y) / 16 + static_cast<int>(random() % 16));
         pixel[3] = 255;
+        // A filled disc around the centre covering half of the frame.
+        const double dx = x - width / 2.0;
+        const double dy = y - height / 2.0;
+        const bool inDisc = dx * dx + dy * dy < 0.5 * width * height / 3.14159265358979;
+        std::uint8_t& selected = mask[static_cast<std::size_t>(y) * width + x];
+        switch (kind) {
+          case MaskKind::kEmpty:
+            selected = 0;
+            break;
+          case MaskKind::kHalfRandom:
+            selected = static_cast<std::uint8_t>(random() & 1);
+            break;
+          case MaskKind::kDisc:
+            selected = inDisc ? 1 : 0;
+            break;
+          default:
+            selected = 1;
+            break;
+        }
       }
     }
-    for (auto& m : mask) {
-      m = kind == MaskKind::kEmpty ? 0 : (kind == MaskKind::kHalfRandom ? static_cast<std::uint8_t>(random() & 1) : 1);
-    }
   }
+  Frame(const FrameSize& size, MaskKind kind) : Frame(size.width, size.height, kind) {}
   std::size_t Pixels() const { return static_cast<std::size_t>(width) * height; }
   std::size_t Bytes() const { return 4 * Pixels(); }
   tColorInterfaceImage Source(std::int32_t format) {
@@ -86,25 +113,32 @@ void BM_Memcpy(benchmark::State& state, FrameSize size) {
   SetPixelRate(state, frame.Pixels());
 }
 
-struct Conversion {
-  const char* name;
-  std::int32_t sourceFormat;
-  bool (CColorSpace::*twoImages)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
-  bool (CColorSpace::*inPlace)(tColorInterfaceImage*, bool);
-};
-const Conversion kConversions[] = {
-    {"RGBtoYUV", FORMAT_RGB, &CColorSpace::RGBtoYUV, &CColorSpace::RGBtoYUV},
-    {"YUVtoRGB", FORMAT_YUV, &CColorSpace::YUVtoRGB, &CColorSpace::YUVtoRGB},
-    {"RGBtoYCbCr", FORMAT_RGB, &CColorSpace::RGBtoYCbCr, &CColorSpace::RGBtoYCbCr},
-    {"YCbCrtoRGB", FORMAT_YCBCR, &CColorSpace::YCbCrtoRGB, &CColorSpace::YCbCrtoRGB},
-};
+#if defined(__x86_64__) || defined(__i386__)
+// The memory traffic of a two-image conversion and nothing else: read the
+// source and the destination, write the destination (with an OR, so that
+// neither read can be dropped).
+__attribute__((target("avx2"))) void BM_ReadTwoWriteOne(benchmark::State& state, FrameSize size) {
+  Frame frame(size, MaskKind::kNone);
+  for (auto _ : state) {
+    const std::uint8_t* src = frame.source.data();
+    std::uint8_t* dst = frame.destination.data();
+    for (std::size_t i = 0; i < frame.Bytes(); i += 32) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_or_si256(a, b));
+    }
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+#endif
 
 void BM_Convert(benchmark::State& state, FrameSize size, Conversion conversion, bool inPlace, MaskKind kind) {
   Frame frame(size, kind);
   CColorSpace converter;
   const bool useMask = kind != MaskKind::kNone;
   for (auto _ : state) {
-    tColorInterfaceImage source = frame.Source(conversion.sourceFormat);
+    tColorInterfaceImage source = frame.Source(conversion.from);
     bool done = false;
     if (inPlace) {
       // The format code is reset each time; the pixels just keep converting.
@@ -117,6 +151,20 @@ void BM_Convert(benchmark::State& state, FrameSize size, Conversion conversion, 
     benchmark::ClobberMemory();
   }
   SetPixelRate(state, frame.Pixels());
+}
+
+// What one call costs beyond its pixels: a tiny image, reported in ns per
+// call.
+void BM_SmallCall(benchmark::State& state, int side, Conversion conversion, MaskKind kind) {
+  Frame frame(side, side, kind);
+  CColorSpace converter;
+  const bool useMask = kind != MaskKind::kNone;
+  for (auto _ : state) {
+    tColorInterfaceImage source = frame.Source(conversion.from);
+    tColorInterfaceImage destination = frame.Destination();
+    benchmark::DoNotOptimize((converter.*conversion.twoImages)(&source, &destination, useMask));
+    benchmark::ClobberMemory();
+  }
 }
 
 // The straightforward masked path: one pixel at a time, a branch on the
@@ -177,7 +225,7 @@ void BM_LibyuvColorMatrix(benchmark::State& state, FrameSize size) {
 #endif
 
 // Prints each run as usual, then a table of Mpix/s and the ratio to the
-// memcpy of the same frame size.
+// memcpy of the same frame size (or ns per call for the tiny images).
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -186,41 +234,64 @@ class RatioReporter : public benchmark::ConsoleReporter {
       // With repetitions only the median counts: the machines are noisy.
       const bool repeated = run.repetitions > 1;
       if (repeated && run.aggregate_name != "median") continue;
+      if (run.error_occurred) continue;
       const auto items = run.counters.find("items_per_second");
-      if (items == run.counters.end() || run.error_occurred) continue;
-      rows_.push_back({run.run_name.str(), items->second.value / 1e6});
+      if (items == run.counters.end()) {
+        calls_.push_back({run.run_name.str(), run.GetAdjustedRealTime()});
+      } else {
+        rows_.push_back({run.run_name.str(), items->second.value / 1e6});
+      }
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::map<std::string, double> memcpyRate;
     for (const Row& row : rows_) {
-      if (row.name.rfind("memcpy/", 0) == 0) memcpyRate[SizeOf(row.name)] = row.mpixPerSecond;
+      if (row.name.rfind("memcpy/", 0) == 0) memcpyRate[SizeOf(row.name)] = row.value;
     }
     std::printf("\n| benchmark | Mpix/s | x memcpy |\n|---|---:|---:|\n");
     for (const Row& row : rows_) {
       const auto baseline = memcpyRate.find(SizeOf(row.name));
-      const double ratio = baseline == memcpyRate.end() ? 0.0 : row.mpixPerSecond / baseline->second;
-      std::printf("| %s | %.0f | %.2f |\n", row.name.c_str(), row.mpixPerSecond, ratio);
+      const double ratio = baseline == memcpyRate.end() ? 0.0 : row.value / baseline->second;
+      std::printf("| %s | %.0f | %.2f |\n", row.name.c_str(), row.value, ratio);
+    }
+    if (!calls_.empty()) {
+      std::printf("\n| one call | ns |\n|---|---:|\n");
+      for (const Row& call : calls_) std::printf("| %s | %.1f |\n", call.name.c_str(), call.value);
     }
   }
 
  private:
   struct Row {
     std::string name;
-    double mpixPerSecond;
+    double value;
   };
   static std::string SizeOf(const std::string& name) { return name.substr(name.rfind('/') + 1); }
   std::vector<Row> rows_;
+  std::vector<Row> calls_;
 };
 
 void RegisterAll() {
+  const auto conversions = testing_support::AllConversions();
+  for (const int side : {1, 16}) {
+    for (const MaskKind kind : {MaskKind::kNone, MaskKind::kFull}) {
+      char name[96];
+      std::snprintf(name, sizeof name, "one call RGBtoYUV two images, %s/%dx%d", NameOf(kind), side, side);
+      benchmark::RegisterBenchmark(name, BM_SmallCall, side, conversions[0], kind);
+    }
+  }
   for (const FrameSize& size : kSizes) {
     const std::string suffix = std::string("/") + size.name;
     benchmark::RegisterBenchmark(("memcpy" + suffix).c_str(), BM_Memcpy, size);
-    for (const Conversion& conversion : kConversions) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) {
+      benchmark::RegisterBenchmark(("read two, write one (AVX2)" + suffix).c_str(), BM_ReadTwoWriteOne, size);
+    }
+#endif
+    for (const Conversion& conversion : conversions) {
       for (bool inPlace : {false, true}) {
-        for (MaskKind kind : {MaskKind::kNone, MaskKind::kFull, MaskKind::kHalfRandom, MaskKind::kEmpty}) {
+        for (MaskKind kind :
+             {MaskKind::kNone, MaskKind::kFull, MaskKind::kHalfRandom, MaskKind::kDisc, MaskKind::kEmpty}) {
           const std::string name =
               std::string(conversion.name) + (inPlace ? " in place, " : " two images, ") + NameOf(kind) + suffix;
           benchmark::RegisterBenchmark(name.c_str(), BM_Convert, size, conversion, inPlace, kind);
@@ -246,9 +317,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
 #if defined(__x86_64__) || defined(__i386__)
   // The library picks its kernels the same way.
-  std::printf("kernel level: %s\n", __builtin_cpu_supports("avx2")   ? "AVX2"
-                                    : __builtin_cpu_supports("sse2") ? "SSE2"
-                                                                     : "portable");
+  std::printf("kernel set: %s\n", __builtin_cpu_supports("avx2")   ? "AVX2"
+                                  : __builtin_cpu_supports("sse2") ? "SSE2"
+                                                                   : "portable");
 #endif
   RegisterAll();
   RatioReporter reporter;

@@ -10,6 +10,7 @@
 // caller's fault, so only those the checks reject or that fit are built.
 #include <ColorSpace/ColorSpace.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <vector>
 
+#include "Conversions.h"
 #include "TestSupport.h"
 
 namespace {
@@ -212,41 +214,8 @@ Image MakeImage(Input& input, std::int32_t width, std::int32_t height, bool with
 
 enum class Operation { kRGBtoYUV, kYUVtoRGB, kRGBtoYCbCr, kYCbCrtoRGB, kLinear };
 
-struct OperationInfo {
-  std::int32_t source;
-  std::int32_t target;
-  void (CColorSpace::*pixel)(std::uint32_t&);
-  bool (CColorSpace::*twoImages)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
-  bool (CColorSpace::*inPlace)(tColorInterfaceImage*, bool);
-  float twist[3][4];
-};
-
-const OperationInfo kOperations[] = {
-    {FORMAT_RGB,
-     FORMAT_YUV,
-     &CColorSpace::RGBtoYUV,
-     &CColorSpace::RGBtoYUV,
-     &CColorSpace::RGBtoYUV,
-     {{-0.0813F, -0.4187F, 0.5F, 128.0F}, {0.5F, -0.33142F, -0.16858F, 128.0F}, {0.114F, 0.587F, 0.299F, 0.0F}}},
-    {FORMAT_YUV,
-     FORMAT_RGB,
-     &CColorSpace::YUVtoRGB,
-     &CColorSpace::YUVtoRGB,
-     &CColorSpace::YUVtoRGB,
-     {{0.0F, 1.779F, 1.0F, -227.712F}, {-0.7169F, -0.3455F, 1.0F, 135.9872F}, {1.4075F, 0.0F, 1.0F, -180.16F}}},
-    {FORMAT_RGB,
-     FORMAT_YCBCR,
-     &CColorSpace::RGBtoYCbCr,
-     &CColorSpace::RGBtoYCbCr,
-     &CColorSpace::RGBtoYCbCr,
-     {{-0.071F, -0.368F, 0.439F, 128.0F}, {0.439F, -0.291F, -0.148F, 128.0F}, {0.098F, 0.504F, 0.257F, 16.0F}}},
-    {FORMAT_YCBCR,
-     FORMAT_RGB,
-     &CColorSpace::YCbCrtoRGB,
-     &CColorSpace::YCbCrtoRGB,
-     &CColorSpace::YCbCrtoRGB,
-     {{0.0F, 2.017F, 1.164F, -276.8F}, {-0.813F, -0.392F, 1.164F, 135.616F}, {1.596F, 0.0F, 1.164F, -222.912F}}},
-};
+// In the order of Operation.
+const std::array<testing_support::Conversion, 4> kConversions = testing_support::AllConversions();
 
 std::uint8_t ClampTruncate(double sum) {
   if (!(sum > 0.0)) return 0;
@@ -258,7 +227,7 @@ void ExpectedMasked(Operation operation, const float (&matrix)[3][4], const std:
   CColorSpace converter;
   if (operation != Operation::kLinear) {
     std::uint32_t pixel = (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
-    (converter.*kOperations[static_cast<int>(operation)].pixel)(pixel);
+    (converter.*kConversions[static_cast<std::size_t>(operation)].packed)(pixel);
     out[0] = static_cast<std::uint8_t>(pixel);
     out[1] = static_cast<std::uint8_t>(pixel >> 8);
     out[2] = static_cast<std::uint8_t>(pixel >> 16);
@@ -310,9 +279,9 @@ void RunOne(const Image& sourceTemplate, const Image& destinationTemplate, Opera
 
   // What the rules say.
   const bool isLinear = operation == Operation::kLinear;
-  const OperationInfo* info = isLinear ? nullptr : &kOperations[static_cast<int>(operation)];
+  const testing_support::Conversion* info = isLinear ? nullptr : &kConversions[static_cast<std::size_t>(operation)];
   bool expected = Usable(sourceDescriptor);
-  if (expected && !isLinear) expected = source.descriptor.nFormat == info->source;
+  if (expected && !isLinear) expected = source.descriptor.nFormat == info->from;
   if (expected && !inPlace) {
     expected = Usable(&destination.descriptor) && destination.descriptor.nWidth == source.descriptor.nWidth &&
                destination.descriptor.nHeight == source.descriptor.nHeight;
@@ -347,14 +316,14 @@ void RunOne(const Image& sourceTemplate, const Image& destinationTemplate, Opera
   const bool writesSource = inPlace || isLinear;
   Image& target = writesSource ? source : destination;
   const Image& targetBefore = writesSource ? before : destinationBefore;
-  FUZZ_CHECK(target.descriptor.nFormat == (isLinear ? FORMAT_YUV : info->target));
+  FUZZ_CHECK(target.descriptor.nFormat == (isLinear ? FORMAT_YUV : info->to));
   if (!writesSource) {
     FUZZ_CHECK(source.pixels.bytes == before.pixels.bytes);
     FUZZ_CHECK(SameDescriptor(source.descriptor, sourceBefore));
   }
   // Pixel values are only meaningful when no two rows share memory.
   if (!source.rowsDisjoint || !target.rowsDisjoint) return;
-  const float(&unmaskedTwist)[3][4] = isLinear ? twist : info->twist;
+  const float(&unmaskedTwist)[3][4] = isLinear ? twist : info->decimalTwist;
   for (std::int32_t r = 0; r < source.descriptor.nHeight; ++r) {
     for (std::int32_t c = 0; c < source.descriptor.nWidth; ++c) {
       const std::uint8_t* in = PixelOf(before.descriptor, r, c);
@@ -424,7 +393,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Run the conversions on a source of their own model as well as on
       // whatever format the input chose.
       Image ownFormat = source;
-      if (op != Operation::kLinear) ownFormat.descriptor.nFormat = kOperations[operation].source;
+      if (op != Operation::kLinear)
+        ownFormat.descriptor.nFormat = kConversions[static_cast<std::size_t>(operation)].from;
       for (const Image* image : {&source, &ownFormat}) {
         RunOne(*image, destination, op, true, useMask, matrix, twist, nullSource);
         if (op != Operation::kLinear) RunOne(*image, destination, op, false, useMask, matrix, twist, nullSource);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "Conversions.h"
 #include "TestSupport.h"
 
 namespace {
@@ -16,18 +17,7 @@ constexpr std::int32_t kHeight = 64;
 constexpr std::int32_t kStep = 4 * kWidth + 12;
 constexpr int kThreads = 4;
 
-struct Conversion {
-  std::int32_t sourceFormat;
-  bool (CColorSpace::*twoImages)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
-  bool (CColorSpace::*inPlace)(tColorInterfaceImage*, bool);
-};
-
-const Conversion kConversions[] = {
-    {FORMAT_RGB, &CColorSpace::RGBtoYUV, &CColorSpace::RGBtoYUV},
-    {FORMAT_YUV, &CColorSpace::YUVtoRGB, &CColorSpace::YUVtoRGB},
-    {FORMAT_RGB, &CColorSpace::RGBtoYCbCr, &CColorSpace::RGBtoYCbCr},
-    {FORMAT_YCBCR, &CColorSpace::YCbCrtoRGB, &CColorSpace::YCbCrtoRGB},
-};
+using testing_support::Conversion;
 
 struct Images {
   std::vector<std::uint8_t> source;
@@ -66,7 +56,7 @@ tColorInterfaceImage Describe(std::vector<std::uint8_t>& pixels, std::vector<std
 
 void Convert(Images& images, const Conversion& conversion, bool inPlace, bool useMask, const Strip& strip) {
   CColorSpace converter;  // each thread its own object, as a host would
-  tColorInterfaceImage source = Describe(images.source, images.mask, strip, conversion.sourceFormat);
+  tColorInterfaceImage source = Describe(images.source, images.mask, strip, conversion.from);
   if (inPlace) {
     ASSERT_TRUE((converter.*conversion.inPlace)(&source, useMask));
   } else {
@@ -91,7 +81,7 @@ std::vector<Strip> Strips(bool byColumns) {
 
 TEST(Concurrency, StripsOnThreadsEqualOneThread) {
   std::mt19937 random(21);
-  for (const Conversion& conversion : kConversions) {
+  for (const Conversion& conversion : testing_support::AllConversions()) {
     for (bool inPlace : {false, true}) {
       for (bool useMask : {false, true}) {
         for (bool byColumns : {false, true}) {

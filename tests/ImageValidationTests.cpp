@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 
+#include "Conversions.h"
 #include "TestSupport.h"
 
 namespace {
@@ -73,20 +74,6 @@ TEST(CheckColorArgs, Boundaries) {
   EXPECT_FALSE(testing_support::CheckColorArgs(converter, nullptr));
 }
 
-struct Member {
-  const char* name;
-  std::int32_t sourceFormat;
-  bool (CColorSpace::*twoImages)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
-  bool (CColorSpace::*inPlace)(tColorInterfaceImage*, bool);
-};
-
-const Member kMembers[] = {
-    {"RGBtoYUV", FORMAT_RGB, &CColorSpace::RGBtoYUV, &CColorSpace::RGBtoYUV},
-    {"YUVtoRGB", FORMAT_YUV, &CColorSpace::YUVtoRGB, &CColorSpace::YUVtoRGB},
-    {"RGBtoYCbCr", FORMAT_RGB, &CColorSpace::RGBtoYCbCr, &CColorSpace::RGBtoYCbCr},
-    {"YCbCrtoRGB", FORMAT_YCBCR, &CColorSpace::YCbCrtoRGB, &CColorSpace::YCbCrtoRGB},
-};
-
 struct FailingCall {
   const char* what;
   bool useMask;
@@ -125,11 +112,11 @@ TEST(ImageMembers, FailingChecksWriteNothing) {
   };
   std::mt19937 random(11);
   CColorSpace converter;
-  for (const Member& member : kMembers) {
+  for (const auto& member : testing_support::AllConversions()) {
     for (const FailingCall& call : calls) {
       for (bool inPlace : {false, true}) {
         if (inPlace && !call.inPlaceToo) continue;
-        TestImage source(kWidth, kHeight, 4 * kWidth, member.sourceFormat);
+        TestImage source(kWidth, kHeight, 4 * kWidth, member.from);
         TestImage destination(kWidth, kHeight, 4 * kWidth, 7);
         source.FillRandom(random);
         destination.FillRandom(random);
@@ -137,7 +124,7 @@ TEST(ImageMembers, FailingChecksWriteNothing) {
         destination.SetMask(kWidth, std::vector<std::uint8_t>(std::size_t{kWidth} * kHeight, 1));
         tColorInterfaceImage src = source.Descriptor();
         tColorInterfaceImage dst = destination.Descriptor();
-        call.change(src, dst, member.sourceFormat);
+        call.change(src, dst, member.from);
         const tColorInterfaceImage srcBefore = src;
         const tColorInterfaceImage dstBefore = dst;
         const auto sourceBytes = source.Bytes();

@@ -1,5 +1,5 @@
-// Every SIMD level against the portable kernels, bit for bit, by forcing
-// each level in turn.
+// Every kernel set against the portable one, bit for bit, by forcing each
+// set in turn.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,37 +9,32 @@
 
 #include "ColorTables.h"
 #include "ColorTwist.h"
-#include "SimdLevel.h"
+#include "Conversions.h"
 #include "TwistKernels.h"
 
 namespace {
 
-using colortwist::SimdLevel;
+using colortwist::KernelSet;
 
-struct LevelGuard {
-  explicit LevelGuard(SimdLevel level) { colortwist::ForceSimdLevelForTesting(level); }
-  ~LevelGuard() { colortwist::ResetSimdLevelForTesting(); }
-  LevelGuard(const LevelGuard&) = delete;
-  LevelGuard& operator=(const LevelGuard&) = delete;
+struct KernelSetGuard {
+  explicit KernelSetGuard(const KernelSet& set) {
+    colortwist::UseKernelSetForTesting(static_cast<int>(&set - colortwist::KernelSets()));
+  }
+  ~KernelSetGuard() { colortwist::ResetKernelSetForTesting(); }
+  KernelSetGuard(const KernelSetGuard&) = delete;
+  KernelSetGuard& operator=(const KernelSetGuard&) = delete;
 };
 
-std::vector<SimdLevel> SimdLevelsToCompare() {
-  std::vector<SimdLevel> levels;
-  for (SimdLevel level : {SimdLevel::kSSE2, SimdLevel::kAVX2}) {
-    if (static_cast<int>(level) <= static_cast<int>(colortwist::SupportedSimdLevel())) levels.push_back(level);
-  }
-  return levels;
-}
+const KernelSet& Portable() { return colortwist::KernelSets()[colortwist::KernelSetCount() - 1]; }
 
-const char* NameOf(SimdLevel level) {
-  switch (level) {
-    case SimdLevel::kAVX2:
-      return "AVX2";
-    case SimdLevel::kSSE2:
-      return "SSE2";
-    default:
-      return "portable";
+// The sets to compare with the portable one: every other set this
+// processor runs.
+std::vector<const KernelSet*> SetsToCompare() {
+  std::vector<const KernelSet*> sets;
+  for (int i = 0; i + 1 < colortwist::KernelSetCount(); ++i) {
+    if (colortwist::RunsHere(colortwist::KernelSets()[i])) sets.push_back(&colortwist::KernelSets()[i]);
   }
+  return sets;
 }
 
 // 4096 x 4096 pixels holding every 24-bit colour once, byte 3 varying.
@@ -52,32 +47,19 @@ std::vector<std::uint8_t> EveryColour() {
   return pixels;
 }
 
-struct Matrices {
-  const char* name;
-  const colorspace::Matrix34& twist;
-  const colorspace::ExactMatrix34& exact;
-};
-
-const Matrices kConversionMatrices[] = {
-    {"RGBtoYUV", colorspace::kTwistRGBtoYUV, colorspace::kExactRGBtoYUV},
-    {"YUVtoRGB", colorspace::kTwistYUVtoRGB, colorspace::kExactYUVtoRGB},
-    {"RGBtoYCbCr", colorspace::kTwistRGBtoYCbCr, colorspace::kExactRGBtoYCbCr},
-    {"YCbCrtoRGB", colorspace::kTwistYCbCrtoRGB, colorspace::kExactYCbCrtoRGB},
-};
-
 constexpr colortwist::TwistSize kEveryColourSize{4096, 4096};
 
-std::vector<std::uint8_t> Twisted(SimdLevel level, const std::vector<std::uint8_t>& source,
+std::vector<std::uint8_t> Twisted(const KernelSet& set, const std::vector<std::uint8_t>& source,
                                   const float (&twist)[3][4]) {
-  LevelGuard guard(level);
+  KernelSetGuard guard(set);
   std::vector<std::uint8_t> out(source.size(), 0x33);
   EXPECT_EQ(colortwist::ColorTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, kEveryColourSize, twist), 0);
   return out;
 }
 
-std::vector<std::uint8_t> MaskedTwisted(SimdLevel level, const std::vector<std::uint8_t>& source,
+std::vector<std::uint8_t> MaskedTwisted(const KernelSet& set, const std::vector<std::uint8_t>& source,
                                         const std::vector<std::uint8_t>& mask, const double (&matrix)[3][4]) {
-  LevelGuard guard(level);
+  KernelSetGuard guard(set);
   std::vector<std::uint8_t> out = source;
   EXPECT_EQ(colortwist::MaskedTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, mask.data(), 4096, kEveryColourSize,
                                     matrix),
@@ -86,25 +68,31 @@ std::vector<std::uint8_t> MaskedTwisted(SimdLevel level, const std::vector<std::
 }
 
 // All 2^24 colours through each conversion: the fixed-point masked kernels
-// equal the plain double evaluation, and every level equals the portable one
-// on both paths.
-TEST(Kernels, EveryColourEveryLevel) {
-  std::printf("best SIMD level on this CPU: %s\n", NameOf(colortwist::SupportedSimdLevel()));
+// equal the plain double evaluation, and every set equals the portable one
+// on both paths, with a full mask and with a random one.
+TEST(Kernels, EveryColourEverySet) {
+  std::printf("best kernel set on this CPU: %s\n", colortwist::BestKernelSet().name);
   const std::vector<std::uint8_t> colours = EveryColour();
   const std::vector<std::uint8_t> fullMask(std::size_t{1} << 24, 1);
-  for (const Matrices& matrices : kConversionMatrices) {
-    const auto twisted = Twisted(SimdLevel::kPortable, colours, matrices.twist);
-    const auto masked = MaskedTwisted(SimdLevel::kPortable, colours, fullMask, matrices.exact);
+  std::vector<std::uint8_t> randomMask(std::size_t{1} << 24);
+  std::mt19937 random(5);
+  for (auto& m : randomMask) m = static_cast<std::uint8_t>(random() % 3 == 0 ? 0 : random());
+  for (const auto& conversion : testing_support::AllConversions()) {
+    const auto twisted = Twisted(Portable(), colours, *conversion.twist);
+    const auto masked = MaskedTwisted(Portable(), colours, fullMask, *conversion.exact);
+    const auto randomlyMasked = MaskedTwisted(Portable(), colours, randomMask, *conversion.exact);
     std::vector<std::uint8_t> viaDouble = colours;
     for (std::size_t row = 0; row < 4096; ++row) {
       colortwist::MaskedTwistRowDouble_C(colours.data() + row * 4 * 4096, viaDouble.data() + row * 4 * 4096,
-                                         fullMask.data() + row * 4096, 4096, matrices.exact);
+                                         fullMask.data() + row * 4096, 4096, *conversion.exact);
     }
-    ASSERT_EQ(masked, viaDouble) << matrices.name;
-    for (SimdLevel level : SimdLevelsToCompare()) {
-      ASSERT_EQ(Twisted(level, colours, matrices.twist), twisted) << matrices.name << " " << NameOf(level);
-      ASSERT_EQ(MaskedTwisted(level, colours, fullMask, matrices.exact), masked)
-          << matrices.name << " " << NameOf(level);
+    ASSERT_EQ(masked, viaDouble) << conversion.name;
+    for (const KernelSet* set : SetsToCompare()) {
+      ASSERT_EQ(Twisted(*set, colours, *conversion.twist), twisted) << conversion.name << " " << set->name;
+      ASSERT_EQ(MaskedTwisted(*set, colours, fullMask, *conversion.exact), masked)
+          << conversion.name << " " << set->name;
+      ASSERT_EQ(MaskedTwisted(*set, colours, randomMask, *conversion.exact), randomlyMasked)
+          << conversion.name << " " << set->name;
     }
   }
 }
@@ -146,10 +134,10 @@ struct Layout {
 };
 
 // Runs one kernel level over one layout; returns the destination memory.
-std::vector<std::uint8_t> RunLayout(SimdLevel level, const Layout& layout, const std::vector<std::uint8_t>& source,
+std::vector<std::uint8_t> RunLayout(const KernelSet& set, const Layout& layout, const std::vector<std::uint8_t>& source,
                                     const std::vector<std::uint8_t>& destination, const std::vector<std::uint8_t>* mask,
                                     const float (&twist)[3][4], const double (&matrix)[3][4]) {
-  LevelGuard guard(level);
+  KernelSetGuard guard(set);
   const std::int32_t rowBytes = 4 * layout.width + layout.padding;
   const std::int32_t step = layout.bottomUp ? -rowBytes : rowBytes;
   const std::ptrdiff_t firstRow = layout.bottomUp ? std::ptrdiff_t{rowBytes} * (layout.height - 1) : 0;
@@ -174,7 +162,7 @@ TEST(Kernels, LayoutsMasksAndRandomMatrices) {
   std::mt19937 random(12);
   std::uniform_real_distribution<float> weight(-3.9F, 3.9F);
   std::uniform_real_distribution<float> constant(-400.0F, 400.0F);
-  const auto levels = SimdLevelsToCompare();
+  const auto sets = SetsToCompare();
   for (int trial = 0; trial < 24; ++trial) {
     float twist[3][4];
     double matrix[3][4];
@@ -196,25 +184,25 @@ TEST(Kernels, LayoutsMasksAndRandomMatrices) {
       for (auto& b : destination) b = static_cast<std::uint8_t>(random());
       const auto kind = static_cast<MaskKind>((width + trial) % 5);
       const auto mask = MakeMask(kind, static_cast<std::size_t>(width) * 3, random);
-      const auto expectedTwist = RunLayout(SimdLevel::kPortable, layout, source, destination, nullptr, twist, matrix);
-      const auto expectedMasked = RunLayout(SimdLevel::kPortable, layout, source, destination, &mask, twist, matrix);
-      for (SimdLevel level : levels) {
-        ASSERT_EQ(RunLayout(level, layout, source, destination, nullptr, twist, matrix), expectedTwist)
-            << NameOf(level) << " width " << width << " trial " << trial;
-        ASSERT_EQ(RunLayout(level, layout, source, destination, &mask, twist, matrix), expectedMasked)
-            << NameOf(level) << " width " << width << " trial " << trial << " mask " << static_cast<int>(kind);
+      const auto expectedTwist = RunLayout(Portable(), layout, source, destination, nullptr, twist, matrix);
+      const auto expectedMasked = RunLayout(Portable(), layout, source, destination, &mask, twist, matrix);
+      for (const KernelSet* set : sets) {
+        ASSERT_EQ(RunLayout(*set, layout, source, destination, nullptr, twist, matrix), expectedTwist)
+            << set->name << " width " << width << " trial " << trial;
+        ASSERT_EQ(RunLayout(*set, layout, source, destination, &mask, twist, matrix), expectedMasked)
+            << set->name << " width " << width << " trial " << trial << " mask " << static_cast<int>(kind);
       }
     }
   }
 }
 
-// Unselected pixels and byte 3 keep their values on every level.
+// Unselected pixels and byte 3 keep their values in every set.
 TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
   std::mt19937 random(13);
-  std::vector<SimdLevel> levels = SimdLevelsToCompare();
-  levels.push_back(SimdLevel::kPortable);
-  for (SimdLevel level : levels) {
-    LevelGuard guard(level);
+  std::vector<const KernelSet*> sets = SetsToCompare();
+  sets.push_back(&Portable());
+  for (const KernelSet* set : sets) {
+    KernelSetGuard guard(*set);
     for (MaskKind kind : {MaskKind::kEmpty, MaskKind::kAlternating, MaskKind::kRandom, MaskKind::kLongRuns}) {
       const std::int32_t width = 203;
       std::vector<std::uint8_t> source(std::size_t{4} * width);
@@ -229,7 +217,7 @@ TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
       for (std::int32_t i = 0; i < width; ++i) {
         ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]);
         if (mask[i] == 0) {
-          ASSERT_EQ(std::memcmp(&destination[std::size_t{4} * i], &before[std::size_t{4} * i], 4), 0) << NameOf(level);
+          ASSERT_EQ(std::memcmp(&destination[std::size_t{4} * i], &before[std::size_t{4} * i], 4), 0) << set->name;
         }
       }
     }

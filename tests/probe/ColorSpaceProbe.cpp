@@ -12,8 +12,9 @@
 
 #include "ColorTables.h"
 #include "ColorTwist.h"
+#include "Conversions.h"
 #include "HostPlatform.h"
-#include "SimdLevel.h"
+#include "TwistKernels.h"
 
 namespace {
 
@@ -74,65 +75,7 @@ void PrintCount(const char* what, std::uint32_t count) {
   host::Write("\n");
 }
 
-using PackedMember = void (CColorSpace::*)(std::uint32_t&);
-using ComponentsMember = void (CColorSpace::*)(std::uint8_t&, std::uint8_t&, std::uint8_t&);
-using TwoImagesMember = bool (CColorSpace::*)(const tColorInterfaceImage*, tColorInterfaceImage*, bool);
-using InPlaceMember = bool (CColorSpace::*)(tColorInterfaceImage*, bool);
-
-struct Conversion {
-  const char* name;
-  std::int32_t from;
-  std::int32_t to;
-  PackedMember packed;
-  ComponentsMember components;
-  TwoImagesMember twoImages;
-  InPlaceMember inPlace;
-  const colorspace::Matrix34* twist;
-  const colorspace::ExactMatrix34* exact;
-};
-
-constexpr int kConversions = 4;
-
-// Filled at run time: the members' addresses come from the import table on
-// Windows, and a table initialised at load would need a runtime to run it.
-void ListConversions(Conversion (&list)[kConversions]) {
-  list[0] = {"RGBtoYUV",
-             FORMAT_RGB,
-             FORMAT_YUV,
-             static_cast<PackedMember>(&CColorSpace::RGBtoYUV),
-             static_cast<ComponentsMember>(&CColorSpace::RGBtoYUV),
-             static_cast<TwoImagesMember>(&CColorSpace::RGBtoYUV),
-             static_cast<InPlaceMember>(&CColorSpace::RGBtoYUV),
-             &colorspace::kTwistRGBtoYUV,
-             &colorspace::kExactRGBtoYUV};
-  list[1] = {"YUVtoRGB",
-             FORMAT_YUV,
-             FORMAT_RGB,
-             static_cast<PackedMember>(&CColorSpace::YUVtoRGB),
-             static_cast<ComponentsMember>(&CColorSpace::YUVtoRGB),
-             static_cast<TwoImagesMember>(&CColorSpace::YUVtoRGB),
-             static_cast<InPlaceMember>(&CColorSpace::YUVtoRGB),
-             &colorspace::kTwistYUVtoRGB,
-             &colorspace::kExactYUVtoRGB};
-  list[2] = {"RGBtoYCbCr",
-             FORMAT_RGB,
-             FORMAT_YCBCR,
-             static_cast<PackedMember>(&CColorSpace::RGBtoYCbCr),
-             static_cast<ComponentsMember>(&CColorSpace::RGBtoYCbCr),
-             static_cast<TwoImagesMember>(&CColorSpace::RGBtoYCbCr),
-             static_cast<InPlaceMember>(&CColorSpace::RGBtoYCbCr),
-             &colorspace::kTwistRGBtoYCbCr,
-             &colorspace::kExactRGBtoYCbCr};
-  list[3] = {"YCbCrtoRGB",
-             FORMAT_YCBCR,
-             FORMAT_RGB,
-             static_cast<PackedMember>(&CColorSpace::YCbCrtoRGB),
-             static_cast<ComponentsMember>(&CColorSpace::YCbCrtoRGB),
-             static_cast<TwoImagesMember>(&CColorSpace::YCbCrtoRGB),
-             static_cast<InPlaceMember>(&CColorSpace::YCbCrtoRGB),
-             &colorspace::kTwistYCbCrtoRGB,
-             &colorspace::kExactYCbCrtoRGB};
-}
+using testing_support::Conversion;
 
 // Byte 3 of every test pixel varies, so that keeping it is checked too.
 std::uint32_t PixelWord(std::uint32_t colour) { return colour | (Scramble(colour) & 0xFF000000U); }
@@ -235,7 +178,7 @@ const std::uint8_t* ConvertChunkThroughKernels(const Conversion& conversion, Var
   return status == 0 ? out : nullptr;
 }
 
-constexpr int kLevels = 3;
+constexpr int kMaxKernelSets = 8;
 
 struct ColourResults {
   std::uint64_t library[kVariants];
@@ -243,11 +186,11 @@ struct ColourResults {
   std::uint32_t levelMismatches;
 };
 
-// Every colour through every variant, by the library and by the kernels at
-// each level up to `bestLevel`; each chunk is laid out once.
-ColourResults EveryColour(const Conversion& conversion, const ChunkBuffers& buffers, int bestLevel) {
+// Every colour through every variant, by the library and by every kernel set
+// this processor runs; each chunk is laid out once.
+ColourResults EveryColour(const Conversion& conversion, const ChunkBuffers& buffers) {
   Digest library[kVariants];
-  Digest levels[kVariants][kLevels];
+  Digest levels[kVariants][kMaxKernelSets];
   ColourResults results{};
   for (std::uint32_t chunk = 0; chunk < kChunks; ++chunk) {
     FillChunk(buffers, chunk);
@@ -260,11 +203,12 @@ ColourResults EveryColour(const Conversion& conversion, const ChunkBuffers& buff
       } else {
         library[variant].AddBytes(result, std::size_t{4} * kChunkPixels);
       }
-      for (int level = 0; level <= bestLevel; ++level) {
-        colortwist::ForceSimdLevelForTesting(static_cast<colortwist::SimdLevel>(level));
+      for (int level = 0; level < colortwist::KernelSetCount(); ++level) {
+        if (!colortwist::RunsHere(colortwist::KernelSets()[level])) continue;
+        colortwist::UseKernelSetForTesting(level);
         ResetChunk(buffers);
         result = ConvertChunkThroughKernels(conversion, which, buffers);
-        colortwist::ResetSimdLevelForTesting();
+        colortwist::ResetKernelSetForTesting();
         if (result == nullptr) {
           ++results.failedCalls;
         } else {
@@ -275,7 +219,8 @@ ColourResults EveryColour(const Conversion& conversion, const ChunkBuffers& buff
   }
   for (int variant = 0; variant < kVariants; ++variant) {
     results.library[variant] = library[variant].Value();
-    for (int level = 0; level <= bestLevel; ++level) {
+    for (int level = 0; level < colortwist::KernelSetCount(); ++level) {
+      if (!colortwist::RunsHere(colortwist::KernelSets()[level])) continue;
       if (levels[variant][level].Value() != results.library[variant]) ++results.levelMismatches;
     }
   }
@@ -508,29 +453,17 @@ void Refuse(const Conversion& conversion, std::uint8_t* source, std::uint8_t* de
   }
 }
 
-const char* LevelName(int level) {
-  switch (level) {
-    case 2:
-      return "AVX2";
-    case 1:
-      return "SSE2";
-    default:
-      return "portable";
-  }
-}
-
 }  // namespace
 
 int host::HostMain() {
-  Conversion conversions[kConversions];
-  ListConversions(conversions);
-  const int bestLevel = static_cast<int>(colortwist::SupportedSimdLevel());
+  const auto conversions = testing_support::AllConversions();
   host::Write("# sizeof(tColorInterfaceImage) ");
   host::WriteDecimal(sizeof(tColorInterfaceImage));
-  host::Write(", kernel levels compared:");
-  for (int level = 0; level <= bestLevel; ++level) {
+  host::Write(", kernel sets compared:");
+  for (int level = 0; level < colortwist::KernelSetCount(); ++level) {
+    if (!colortwist::RunsHere(colortwist::KernelSets()[level])) continue;
     host::Write(" ");
-    host::Write(LevelName(level));
+    host::Write(colortwist::KernelSets()[level].name);
   }
   host::Write("\n");
 
@@ -561,7 +494,7 @@ int host::HostMain() {
   std::uint32_t failedCalls = 0;
   std::uint32_t levelMismatches = 0;
   for (const Conversion& conversion : conversions) {
-    const ColourResults results = EveryColour(conversion, chunk, bestLevel);
+    const ColourResults results = EveryColour(conversion, chunk);
     for (int variant = 0; variant < kVariants; ++variant) {
       PrintDigest(conversion.name, kVariantNames[variant], results.library[variant]);
     }
@@ -569,7 +502,7 @@ int host::HostMain() {
     levelMismatches += results.levelMismatches;
   }
   PrintCount("image calls that failed", failedCalls);
-  PrintCount("kernel levels that differ from the library", levelMismatches);
+  PrintCount("kernel sets that differ from the library", levelMismatches);
 
   for (const Conversion& conversion : conversions) {
     PrintDigest(conversion.name, "shapes", Shapes(conversion, source, destination, mask));
