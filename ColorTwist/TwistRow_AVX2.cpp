@@ -114,6 +114,11 @@ struct TwistRowBody {
   }
 };
 
+COLORTWIST_TARGET inline bool IsUnselectedBlock(const std::uint8_t* mask) {
+  const __m256i block = Avx2::Load(mask);
+  return _mm256_testz_si256(block, block) != 0;
+}
+
 // One 32-bit lane per pixel, all ones where the mask selects it.
 COLORTWIST_TARGET inline __m256i SelectedLanes(const std::uint8_t* mask) {
   const __m256i bytes = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask)));
@@ -152,11 +157,14 @@ COLORTWIST_TARGET inline __m256i ConvertGroup(const ExactTwister<Avx2>& twister,
 // Returns the first pixel left.
 COLORTWIST_TARGET std::ptrdiff_t MaskedGroups(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
                                               std::int32_t width, const ExactFixedTwist& twist) {
-  const ExactTwister<Avx2> twister(twist);
+  // Unselected blocks at the start of the row are passed before the
+  // constants are built: wholly unselected rows cost almost nothing.
   std::ptrdiff_t i = 0;
+  while (i + 32 <= width && IsUnselectedBlock(mask + i)) i += 32;
+  if (i + 8 > width) return i;
+  const ExactTwister<Avx2> twister(twist);
   for (; i + 32 <= width; i += 32) {
-    const __m256i block = Avx2::Load(mask + i);
-    if (_mm256_testz_si256(block, block) != 0) continue;
+    if (IsUnselectedBlock(mask + i)) continue;
     Prefetch(dst + 4 * i);
     Prefetch(src + 4 * i);
     __m256i converted[4];

@@ -85,15 +85,23 @@ COLORTWIST_TARGET inline void StoreSelected(std::uint8_t* dst, __m128i pixels, i
   }
 }
 
+COLORTWIST_TARGET inline bool IsUnselectedBlock(const std::uint8_t* mask) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(Sse2::Load(mask), _mm_setzero_si128())) == 0xFFFF;
+}
+
 // Returns the first pixel left.
 COLORTWIST_TARGET std::ptrdiff_t MaskedGroups(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
                                               std::int32_t width, const ExactFixedTwist& twist) {
+  // Unselected blocks at the start of the row are passed before the
+  // constants are built: wholly unselected rows cost almost nothing.
+  std::ptrdiff_t i = 0;
+  while (i + 16 <= width && IsUnselectedBlock(mask + i)) i += 16;
+  if (i + 4 > width) return i;
   const ExactTwister<Sse2> twister(twist);
   const __m128i zero = _mm_setzero_si128();
-  std::ptrdiff_t i = 0;
   while (i + 4 <= width) {
     // Sixteen unselected pixels at a time are skipped with one test.
-    if (i + 16 <= width && _mm_movemask_epi8(_mm_cmpeq_epi8(Sse2::Load(mask + i), zero)) == 0xFFFF) {
+    if (i + 16 <= width && IsUnselectedBlock(mask + i)) {
       i += 16;
       continue;
     }

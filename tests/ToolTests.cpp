@@ -1,10 +1,16 @@
-// End-to-end runs of the colorspace tool on images it, or the test, makes.
+// End-to-end runs of the colorspace tool on pictures it, or the test, makes.
+#include <ColorSpace/ColorSpace.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <turbojpeg.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +19,16 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
-#include "PngFile.h"
+#include "Commands.h"
+#include "ImageFile.h"
+#include "Picture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cstool::Model;
 using cstool::Picture;
 
 struct ToolRun {
@@ -59,8 +69,13 @@ class Tool : public ::testing::Test {
 
   static Picture Read(const std::string& path) {
     Picture picture;
-    EXPECT_TRUE(cstool::ReadPng(path, picture).ok) << path;
+    const cstool::ReadResult result = cstool::ReadImage(path, cstool::kDefaultMaxPixels, picture);
+    EXPECT_TRUE(result.ok) << path << ": " << result.error;
     return picture;
+  }
+
+  static void Write(const std::string& path, const Picture& picture) {
+    ASSERT_EQ(cstool::WritePicture(path, picture, cstool::Compression::kFast), "");
   }
 
   // Only the files a test made itself: no temporary file may be left over.
@@ -71,14 +86,26 @@ class Tool : public ::testing::Test {
     return names;
   }
 
-  Picture MakeRandomPicture(int width, int height) const {
+  static Picture MakeRandomPicture(int width, int height, unsigned seed = 3) {
     Picture picture;
     picture.width = width;
     picture.height = height;
     picture.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    std::mt19937 random(3);
+    std::mt19937 random(seed);
     for (auto& b : picture.bgra) b = static_cast<std::uint8_t>(random());
     return picture;
+  }
+
+  // White where `selected` says, black elsewhere.
+  static Picture MakeMask(int width, int height, bool (*selected)(std::size_t)) {
+    Picture mask = MakeRandomPicture(width, height);
+    mask.hasAlpha = false;
+    for (std::size_t p = 0; p < mask.Pixels(); ++p) {
+      const std::uint8_t value = selected(p) ? 255 : 0;
+      std::memset(&mask.bgra[4 * p], value, 3);
+      mask.bgra[4 * p + 3] = 255;
+    }
+    return mask;
   }
 
   fs::path dir_;
@@ -93,24 +120,25 @@ int MaxDifference(const Picture& a, const Picture& b, bool alpha) {
   return worst;
 }
 
-TEST_F(Tool, DemoWritesItsFilesAndTable) {
+TEST_F(Tool, DemoWritesItsFilesAndExplainsItsTable) {
   const ToolRun run = Colorspace("demo " + Path("demo"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("fast (unmasked)"), std::string::npos);
   EXPECT_NE(run.out.find("exact (masked)"), std::string::npos);
+  EXPECT_NE(run.out.find("truncat"), std::string::npos) << "the table is explained";
+  EXPECT_NE(run.out.find("false colour"), std::string::npos);
   for (const char* name : {"chart.png", "chart-yuv-fast.png", "chart-ycbcr-exact-back.png", "planes-yuv.png"}) {
     EXPECT_TRUE(fs::exists(Path(std::string("demo/") + name))) << name;
   }
-  const Picture planes = Read(Path("demo/planes-ycbcr.png"));
-  const Picture chart = Read(Path("demo/chart.png"));
-  EXPECT_EQ(planes.width, 3 * chart.width);
+  EXPECT_EQ(Read(Path("demo/planes-ycbcr.png")).width, 3 * Read(Path("demo/chart.png")).width);
 }
 
 // Convert and back on both paths; alpha passes through, the model is
-// recorded, so the way back needs no --from.
+// recorded, so the way back needs no --from; a picture without alpha is
+// written without it.
 TEST_F(Tool, RoundTripsStayCloseAndKeepAlpha) {
-  Picture original = MakeRandomPicture(61, 17);
-  ASSERT_EQ(cstool::WritePng(Path("in.png"), original), "");
+  const Picture original = MakeRandomPicture(61, 17);
+  Write(Path("in.png"), original);
   const struct {
     const char* model;
     const char* path;
@@ -120,56 +148,270 @@ TEST_F(Tool, RoundTripsStayCloseAndKeepAlpha) {
     ToolRun run =
         Colorspace(std::string("convert --to ") + c.model + c.path + " " + Path("in.png") + " " + Path("mid.png"));
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Read(Path("mid.png")).model, c.model);
+    EXPECT_EQ(cstool::ModelText(Read(Path("mid.png")).record), c.model);
     run = Colorspace(std::string("convert --to rgb") + c.path + " " + Path("mid.png") + " " + Path("back.png"));
     ASSERT_EQ(run.status, 0) << run.err;
     const Picture back = Read(Path("back.png"));
-    EXPECT_EQ(back.model, "rgb");
+    EXPECT_EQ(cstool::ModelText(back.record), "rgb");
     EXPECT_LE(MaxDifference(original, back, false), c.bound) << c.model << c.path;
     for (std::size_t i = 3; i < back.bgra.size(); i += 4) ASSERT_EQ(back.bgra[i], original.bgra[i]);
   }
+  Picture opaque = original;
+  opaque.hasAlpha = false;
+  for (std::size_t i = 3; i < opaque.bgra.size(); i += 4) opaque.bgra[i] = 255;
+  Write(Path("opaque.png"), opaque);
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("opaque.png") + " " + Path("opaque-yuv.png")).status, 0);
+  EXPECT_FALSE(Read(Path("opaque-yuv.png")).hasAlpha);
 }
 
-TEST_F(Tool, MaskedConversionLeavesUnselectedPixelsAlone) {
+// A masked output says it is mixed and carries its selection; the way back
+// goes through that selection and gives exactly what the masked path gives.
+TEST_F(Tool, MaskedOutputIsMixedAndComesBackThroughItsSelection) {
   const Picture original = MakeRandomPicture(40, 10);
-  Picture mask = MakeRandomPicture(40, 10);
-  for (std::size_t i = 0; i < mask.bgra.size(); i += 4) {
-    const std::uint8_t value = (i / 4) % 3 == 0 ? 200 : 0;
-    mask.bgra[i] = mask.bgra[i + 1] = mask.bgra[i + 2] = value;
-  }
-  ASSERT_EQ(cstool::WritePng(Path("in.png"), original), "");
-  ASSERT_EQ(cstool::WriteGreyPng(Path("mask.png"),
-                                 [&] {
-                                   cstool::GreyPicture grey{40, 10, {}};
-                                   for (std::size_t i = 0; i < mask.bgra.size(); i += 4)
-                                     grey.grey.push_back(mask.bgra[i]);
-                                   return grey;
-                                 }()),
-            "");
-  const ToolRun run =
-      Colorspace("convert --to ycbcr --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("out.png"));
+  Write(Path("in.png"), original);
+  Write(Path("mask.png"), MakeMask(40, 10, [](std::size_t p) { return p % 3 == 0; }));
+  Write(Path("other-mask.png"), MakeMask(40, 10, [](std::size_t p) { return p % 2 == 0; }));
+  Write(Path("empty-mask.png"), MakeMask(40, 10, [](std::size_t) { return false; }));
+
+  ToolRun run = Colorspace("convert --to yuv --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("m.png"));
   ASSERT_EQ(run.status, 0) << run.err;
-  const Picture out = Read(Path("out.png"));
-  int converted = 0;
-  for (std::size_t p = 0; p < 400; ++p) {
-    if (p % 3 == 0) {
-      converted += std::memcmp(&out.bgra[4 * p], &original.bgra[4 * p], 3) != 0 ? 1 : 0;
-    } else {
-      ASSERT_EQ(std::memcmp(&out.bgra[4 * p], &original.bgra[4 * p], 4), 0) << p;
+  const Picture mixed = Read(Path("m.png"));
+  EXPECT_EQ(cstool::ModelText(mixed.record), "mixed: yuv inside the selection, rgb outside");
+  ASSERT_EQ(mixed.record.selection.size(), original.Pixels());
+  CColorSpace converter;
+  for (std::size_t p = 0; p < original.Pixels(); ++p) {
+    ASSERT_EQ(mixed.record.selection[p], p % 3 == 0 ? 1 : 0);
+    const std::uint8_t* in = &original.bgra[4 * p];
+    std::uint32_t expected = (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
+    if (p % 3 == 0) converter.RGBtoYUV(expected);
+    std::uint8_t bytes[4] = {static_cast<std::uint8_t>(expected), static_cast<std::uint8_t>(expected >> 8),
+                             static_cast<std::uint8_t>(expected >> 16), in[3]};
+    ASSERT_EQ(std::memcmp(&mixed.bgra[4 * p], bytes, 4), 0) << p;
+  }
+
+  // Readers say it is mixed; refusals write nothing.
+  const std::vector<std::string> before = Files();
+  run = Colorspace("planes " + Path("m.png") + " " + Path("planes.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("mixed"), std::string::npos) << run.err;
+  run = Colorspace("convert --to rgb --mask " + Path("other-mask.png") + " " + Path("m.png") + " " + Path("x.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("different --mask"), std::string::npos) << run.err;
+  run = Colorspace("convert --to ycbcr " + Path("m.png") + " " + Path("x.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("mix models further"), std::string::npos) << run.err;
+  run = Colorspace("convert --to yuv --mask " + Path("empty-mask.png") + " " + Path("in.png") + " " + Path("x.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("selects no pixel"), std::string::npos) << run.err;
+  EXPECT_EQ(Files(), before);
+
+  // Back to RGB through the recorded selection (the same --mask is fine):
+  // the selected pixels go back exactly, the others were never touched.
+  run = Colorspace("convert --to rgb --mask " + Path("mask.png") + " " + Path("m.png") + " " + Path("back.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Picture back = Read(Path("back.png"));
+  EXPECT_EQ(cstool::ModelText(back.record), "rgb");
+  for (std::size_t p = 0; p < original.Pixels(); ++p) {
+    std::uint32_t expected =
+        (std::uint32_t{mixed.bgra[4 * p + 2]} << 16) | (std::uint32_t{mixed.bgra[4 * p + 1]} << 8) | mixed.bgra[4 * p];
+    if (p % 3 == 0) converter.YUVtoRGB(expected);
+    ASSERT_EQ(back.bgra[4 * p], static_cast<std::uint8_t>(expected)) << p;
+    ASSERT_EQ(back.bgra[4 * p + 2], static_cast<std::uint8_t>(expected >> 16)) << p;
+    if (p % 3 != 0) {
+      ASSERT_EQ(std::memcmp(&back.bgra[4 * p], &original.bgra[4 * p], 4), 0) << p;
     }
   }
-  EXPECT_GT(converted, 100);
+  // Or on to the selection's model: the rest follows it.
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("m.png") + " " + Path("all-yuv.png")).status, 0);
+  EXPECT_EQ(cstool::ModelText(Read(Path("all-yuv.png")).record), "yuv");
 }
 
-TEST_F(Tool, PixelPrintsTheComponents) {
-  ToolRun run = Colorspace("pixel --to yuv 255 0 0");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("76 85 255"), std::string::npos) << run.out;
-  run = Colorspace("pixel --to rgb --from ycbcr '#80FFFF'");
-  EXPECT_NE(run.out.find("255 0 255"), std::string::npos) << run.out;
-  EXPECT_NE(Colorspace("pixel --to yuv 256 0 0").status, 0);
-  EXPECT_EQ(Colorspace("--help").status, 0);
+// A symbolic link keeps pointing at the replaced file, which keeps its
+// permission bits; standard output streams; a full device is an error.
+TEST_F(Tool, OutputsReplaceOnlyWhatTheUserMeant) {
+  Write(Path("in.png"), MakeRandomPicture(9, 4));
+  std::ofstream(Path("target.png")) << "old";
+  ::chmod(Path("target.png").c_str(), 0640);
+  fs::create_symlink("target.png", Path("link.png"));
+  ToolRun run = Colorspace("convert --to yuv " + Path("in.png") + " " + Path("link.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(Path("link.png")));
+  EXPECT_EQ(cstool::ModelText(Read(Path("target.png")).record), "yuv");
+  struct stat status {};
+  ASSERT_EQ(::stat(Path("target.png").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640U);
+
+  const std::string pipe =
+      std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("in.png") + " - | cat > " + Path("piped.png");
+  EXPECT_EQ(std::system(pipe.c_str()), 0);
+  EXPECT_EQ(cstool::ModelText(Read(Path("piped.png")).record), "yuv");
+
+  if (fs::exists("/dev/full")) {
+    run = Colorspace("convert --to yuv " + Path("in.png") + " /dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("/dev/full"), std::string::npos) << run.err;
+  }
+
+  // An output that is an input, through another name, is refused before
+  // anything is written; so are two inputs that would share an output.
+  fs::create_directories(Path("a"));
+  fs::create_directories(Path("b"));
+  Write(Path("a/x.png"), MakeRandomPicture(3, 3));
+  Write(Path("b/x.png"), MakeRandomPicture(3, 3));
+  fs::create_symlink(Path("in.png"), Path("alias.png"));
+  const std::string inBefore = Slurp(Path("in.png"));
+  run = Colorspace("convert --to yuv " + Path("in.png") + " " + Path("alias.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("same file"), std::string::npos) << run.err;
+  EXPECT_EQ(Slurp(Path("in.png")), inBefore);
+  run = Colorspace("convert --to yuv --out-dir " + Path("out") + " " + Path("a/x.png") + " " + Path("b/x.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("both be written"), std::string::npos) << run.err;
+  EXPECT_TRUE(!fs::exists(Path("out/x.png")));
+  EXPECT_EQ(run.err.find(".colorspace-"), std::string::npos) << "no temporary name in messages";
+}
+
+// A large conversion interrupted while it writes leaves no temporary file
+// and the old output as it was, and ends with the signal's status.
+TEST_F(Tool, SignalsRemoveTheTemporaryFile) {
+  Picture big = MakeRandomPicture(3000, 3000);
+  Write(Path("big.png"), big);
+  std::ofstream(Path("out.png")) << "old";
+  for (const int signal : {SIGTERM, SIGINT}) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::execl(COLORSPACE_TOOL, COLORSPACE_TOOL, "convert", "--to", "yuv", "--compression", "best",
+              Path("big.png").c_str(), Path("out.png").c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    bool temporarySeen = false;
+    for (int wait = 0; wait < 3000 && !temporarySeen; ++wait) {
+      for (const std::string& name : Files())
+        temporarySeen = temporarySeen || name.find(".colorspace-") != std::string::npos;
+      if (!temporarySeen) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(temporarySeen);
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"big.png", "out.png"}));
+    EXPECT_EQ(Slurp(Path("out.png")), "old");
+  }
+}
+
+// A PNG whose header claims 16384 x 16384 pixels: refused from its header,
+// with the limit named; --max-pixels moves the limit both ways.
+TEST_F(Tool, PixelLimitRefusesBeforeAllocating) {
+  {
+    // Signature, header, a tiny data chunk and the end: 74 bytes.
+    std::string file("\x89PNG\r\n\x1a\n", 8);
+    auto chunk = [&file](const char* type, const std::string& data) {
+      const std::uint32_t length = static_cast<std::uint32_t>(data.size());
+      for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(length >> shift);
+      const std::string body = std::string(type, 4) + data;
+      file += body;
+      const auto crc = static_cast<std::uint32_t>(
+          crc32(0, reinterpret_cast<const unsigned char*>(body.data()), static_cast<unsigned>(body.size())));
+      for (int shift = 24; shift >= 0; shift -= 8) file += static_cast<char>(crc >> shift);
+    };
+    chunk("IHDR", std::string("\0\0\x40\0\0\0\x40\0\x08\0\0\0\0", 13));  // 16384 x 16384, grey
+    chunk("IDAT", std::string("\x78\x01\x01\x06\x00\xf9\xff\0\0\0\0\0\0\0\x06\0\x01", 17));
+    chunk("IEND", "");
+    ASSERT_EQ(file.size(), 74U);
+    std::ofstream(Path("claim.png"), std::ios::binary) << file;
+  }
+  ToolRun run = Colorspace("convert --to yuv " + Path("claim.png") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("268435456 pixels, above the limit of 134217728"), std::string::npos) << run.err;
+  Write(Path("small.png"), MakeRandomPicture(10, 10));
+  run = Colorspace("convert --to yuv --max-pixels 99 " + Path("small.png") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("limit of 99"), std::string::npos) << run.err;
+  EXPECT_EQ(Colorspace("convert --to yuv --max-pixels 100 " + Path("small.png") + " " + Path("out.png")).status, 0);
+}
+
+// JPEG input, made here with libjpeg-turbo: colour and grey are read, CMYK
+// is refused.
+TEST_F(Tool, JpegInputIsReadAndWrittenAsPng) {
+  const int width = 48;
+  const int height = 32;
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 4);
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>((i * 7) % 251);
+  tjhandle encoder = tjInitCompress();
+  const struct {
+    const char* name;
+    int format;
+    int subsampling;
+  } files[] = {
+      {"colour.jpg", TJPF_BGRX, TJSAMP_444}, {"grey.jpg", TJPF_BGRX, TJSAMP_GRAY}, {"cmyk.jpg", TJPF_CMYK, TJSAMP_444}};
+  for (const auto& file : files) {
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(encoder, pixels.data(), width, 4 * width, height, file.format, &jpeg, &size, file.subsampling,
+                          95, 0),
+              0);
+    std::ofstream(Path(file.name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg), static_cast<std::streamsize>(size));
+    tjFree(jpeg);
+  }
+  tjDestroy(encoder);
+
+  ToolRun run = Colorspace("convert --to ycbcr " + Path("colour.jpg") + " " + Path("colour.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Picture colour = Read(Path("colour.png"));
+  EXPECT_EQ(colour.width, width);
+  EXPECT_EQ(cstool::ModelText(colour.record), "ycbcr");
+  run = Colorspace("convert --to rgb " + Path("colour.png") + " " + Path("back.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Picture back = Read(Path("back.png"));
+  Picture decoded = Read(Path("colour.jpg"));
+  EXPECT_LE(MaxDifference(decoded, back, false), 4);
+
+  run = Colorspace("convert --to yuv " + Path("grey.jpg") + " " + Path("grey.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Picture grey = Read(Path("grey.jpg"));
+  EXPECT_EQ(grey.bgra[0], grey.bgra[2]);
+  run = Colorspace("convert --to yuv " + Path("cmyk.jpg") + " " + Path("cmyk.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("CMYK"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(Path("cmyk.png")));
+}
+
+TEST_F(Tool, CommandLineConventions) {
+  for (const char* command : {"convert", "planes", "pixel", "demo"}) {
+    const ToolRun run = Colorspace(std::string(command) + " --help");
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_EQ(run.out.rfind(std::string("usage: colorspace ") + command, 0), 0U) << run.out;
+  }
   EXPECT_NE(Colorspace("--version").out.find("colorspace "), std::string::npos);
+  EXPECT_NE(Colorspace("convert --help").out.find("not black and not fully"), std::string::npos);
+
+  Write(Path("-odd.png"), MakeRandomPicture(4, 4));
+  ToolRun run = Colorspace("convert --to yuv -- " + Path("-odd.png") + " " + Path("odd-yuv.png"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = Colorspace("convert --to yuv -x " + Path("-odd.png") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("unknown option -x"), std::string::npos) << run.err;
+  run = Colorspace("planes --to yuv " + Path("-odd.png") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--model"), std::string::npos) << run.err;
+  run = Colorspace("pixel --to yuv --mask " + Path("-odd.png") + " 1 2 3");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("pixel does not take --mask"), std::string::npos) << run.err;
+  run = Colorspace("convert --to yuv " + Path("") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("is a directory"), std::string::npos) << run.err;
+}
+
+TEST_F(Tool, PixelPrintsTheSameFieldsForEveryModel) {
+  EXPECT_EQ(Colorspace("pixel --to yuv 255 0 0").out, "Y 76 U 85 V 255 #4C55FF\n");
+  EXPECT_EQ(Colorspace("pixel --to ycbcr '#FF0000'").out, "Y 81 Cb 90 Cr 239 #515AEF\n");
+  EXPECT_EQ(Colorspace("pixel --to rgb --from ycbcr 128 255 255").out, "R 255 G 0 B 255 #FF00FF\n");
+  EXPECT_EQ(Colorspace("pixel --to yuv --format=hex 255 0 0").out, "#4C55FF\n");
+  EXPECT_EQ(Colorspace("pixel --to yuv --format csv 255 0 0").out, "76,85,255\n");
+  EXPECT_EQ(Colorspace("pixel --to yuv 256 0 0").status, 2);
 }
 
 // Writes a 16-bit RGB PNG, a palette PNG or a 4-bit grey PNG with libpng.
@@ -205,9 +447,9 @@ TEST_F(Tool, UnusualPngsAreExpandedOrReduced) {
   WriteUnusualPng(Path("deep.png"), 0);
   WriteUnusualPng(Path("palette.png"), 1);
   WriteUnusualPng(Path("grey.png"), 2);
-  ToolRun run = Colorspace("convert --to yuv " + Path("deep.png") + " " + Path("deep-yuv.png"));
+  const ToolRun run = Colorspace("convert --to yuv " + Path("deep.png") + " " + Path("deep-yuv.png"));
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("16-bit"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err, "colorspace: note: " + Path("deep.png") + ": 16-bit samples reduced to 8 bits\n");
   Picture picture = Read(Path("deep.png"));
   EXPECT_EQ(picture.bgra[2], 0);   // R of pixel 0: high byte 0
   EXPECT_EQ(picture.bgra[6], 60);  // R of pixel 1: high byte 60
@@ -223,9 +465,8 @@ TEST_F(Tool, UnusualPngsAreExpandedOrReduced) {
 // Every bad input: one line on stderr, non-zero status, no output file (and
 // no temporary one), an existing output untouched.
 TEST_F(Tool, BadInputsFailCleanly) {
-  const Picture good = MakeRandomPicture(8, 8);
-  ASSERT_EQ(cstool::WritePng(Path("good.png"), good), "");
-  ASSERT_EQ(cstool::WritePng(Path("small.png"), MakeRandomPicture(4, 4)), "");
+  Write(Path("good.png"), MakeRandomPicture(8, 8));
+  Write(Path("small.png"), MakeRandomPicture(4, 4));
   std::ofstream(Path("text.png")) << "not a picture\n";
   {
     const std::string whole = Slurp(Path("good.png"));
@@ -260,16 +501,21 @@ TEST_F(Tool, BadInputsFailCleanly) {
   }
 }
 
-TEST_F(Tool, SeveralInputsIntoADirectory) {
-  ASSERT_EQ(cstool::WritePng(Path("a.png"), MakeRandomPicture(5, 3)), "");
-  ASSERT_EQ(cstool::WritePng(Path("b.png"), MakeRandomPicture(7, 2)), "");
-  fs::create_directories(Path("out"));
-  const ToolRun run =
-      Colorspace("convert --to ycbcr --out-dir " + Path("out") + " " + Path("a.png") + " " + Path("b.png"));
+TEST_F(Tool, SeveralInputsIntoADirectoryInParallel) {
+  std::string inputs;
+  for (int i = 0; i < 6; ++i) {
+    const std::string input = Path("in" + std::to_string(i) + ".png");
+    Write(input, MakeRandomPicture(5 + i, 3, static_cast<unsigned>(i)));
+    inputs.append(" ").append(input);
+  }
+  const ToolRun run = Colorspace("convert --to ycbcr --jobs 3 --out-dir " + Path("out/new") + inputs);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "") << "no progress line when stderr is not a terminal";
-  EXPECT_EQ(Read(Path("out/a.png")).model, "ycbcr");
-  EXPECT_EQ(Read(Path("out/b.png")).width, 7);
+  for (int i = 0; i < 6; ++i) {
+    const Picture picture = Read(Path("out/new/in" + std::to_string(i) + ".png"));
+    EXPECT_EQ(picture.width, 5 + i);
+    EXPECT_EQ(cstool::ModelText(picture.record), "ycbcr");
+  }
 }
 
 }  // namespace

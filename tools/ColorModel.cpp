@@ -1,0 +1,118 @@
+#include "ColorModel.h"
+
+#include <ColorSpace/ColorSpace.h>
+#include <zlib.h>
+
+namespace cstool {
+namespace {
+
+constexpr std::uint8_t kSelectionFormat = 1;  // bit per pixel, zlib
+constexpr const char* kMixedPrefix = "mixed: ";
+
+std::size_t RowBytes(std::int32_t width) { return (static_cast<std::size_t>(width) + 7) / 8; }
+
+}  // namespace
+
+std::optional<Model> ParseModel(const std::string& name) {
+  if (name == "rgb") return Model::kRGB;
+  if (name == "yuv") return Model::kYUV;
+  if (name == "ycbcr") return Model::kYCbCr;
+  return std::nullopt;
+}
+
+const char* NameOf(Model model) {
+  switch (model) {
+    case Model::kYUV:
+      return "yuv";
+    case Model::kYCbCr:
+      return "ycbcr";
+    default:
+      return "rgb";
+  }
+}
+
+std::int32_t FormatCodeOf(Model model) {
+  switch (model) {
+    case Model::kYUV:
+      return FORMAT_YUV;
+    case Model::kYCbCr:
+      return FORMAT_YCBCR;
+    default:
+      return FORMAT_RGB;
+  }
+}
+
+std::string ModelText(const ModelRecord& record) {
+  if (!record.model) return {};
+  if (!record.Mixed()) return NameOf(*record.model);
+  return std::string(kMixedPrefix) + NameOf(*record.model) + " inside the selection, " + NameOf(*record.outside) +
+         " outside";
+}
+
+bool ParseModelText(const std::string& text, ModelRecord& record) {
+  record.model.reset();
+  record.outside.reset();
+  if (text.rfind(kMixedPrefix, 0) != 0) {
+    record.model = ParseModel(text);
+    return record.model.has_value();
+  }
+  const std::string rest = text.substr(std::string(kMixedPrefix).size());
+  const std::size_t inside = rest.find(" inside the selection, ");
+  const std::size_t outside = rest.rfind(" outside");
+  if (inside == std::string::npos || outside == std::string::npos || outside + 8 != rest.size()) return false;
+  const std::size_t second = inside + std::string(" inside the selection, ").size();
+  record.model = ParseModel(rest.substr(0, inside));
+  record.outside = ParseModel(rest.substr(second, outside - second));
+  return record.model.has_value() && record.outside.has_value();
+}
+
+std::string Describe(const ModelRecord& record) {
+  if (!record.model) return "not recorded (taken as rgb)";
+  if (!record.Mixed()) return NameOf(*record.model);
+  return "mixed: " + std::string(NameOf(*record.model)) + " inside the recorded selection, " + NameOf(*record.outside) +
+         " outside it";
+}
+
+std::vector<std::uint8_t> PackSelection(const std::vector<std::uint8_t>& selection, std::int32_t width,
+                                        std::int32_t height) {
+  const std::size_t rowBytes = RowBytes(width);
+  std::vector<std::uint8_t> bits(rowBytes * static_cast<std::size_t>(height), 0);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      if (selection[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] != 0) {
+        bits[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x / 8)] |=
+            static_cast<std::uint8_t>(0x80U >> (x % 8));
+      }
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(bits.size()));
+  std::vector<std::uint8_t> packed(1 + packedSize);
+  packed[0] = kSelectionFormat;
+  if (compress2(packed.data() + 1, &packedSize, bits.data(), static_cast<uLong>(bits.size()), Z_BEST_SPEED) != Z_OK) {
+    return {};
+  }
+  packed.resize(1 + packedSize);
+  return packed;
+}
+
+std::vector<std::uint8_t> UnpackSelection(const std::uint8_t* data, std::size_t size, std::int32_t width,
+                                          std::int32_t height) {
+  if (size < 1 || data[0] != kSelectionFormat || width <= 0 || height <= 0) return {};
+  const std::size_t rowBytes = RowBytes(width);
+  std::vector<std::uint8_t> bits(rowBytes * static_cast<std::size_t>(height));
+  uLongf bitsSize = static_cast<uLongf>(bits.size());
+  if (uncompress(bits.data(), &bitsSize, data + 1, static_cast<uLong>(size - 1)) != Z_OK || bitsSize != bits.size()) {
+    return {};
+  }
+  std::vector<std::uint8_t> selection(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::uint8_t byte = bits[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x / 8)];
+      selection[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+          static_cast<std::uint8_t>((byte >> (7 - x % 8)) & 1U);
+    }
+  }
+  return selection;
+}
+
+}  // namespace cstool

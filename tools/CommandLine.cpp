@@ -1,0 +1,229 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace cstool {
+namespace {
+
+const char* const kProgramHelp =
+    "usage: colorspace [COMMAND] [OPTIONS] [OPERANDS]\n"
+    "\n"
+    "Converts pictures and single colours between RGB, full-range YUV and\n"
+    "studio-range YCbCr.\n"
+    "\n"
+    "Commands (colorspace COMMAND --help tells more):\n"
+    "  convert   convert PNG or JPEG pictures; the output is PNG\n"
+    "  planes    show a picture's three components side by side in grey\n"
+    "  pixel     convert one colour\n"
+    "  demo      convert a colour chart both ways and print the round-trip error\n"
+    "            (what colorspace does without arguments)\n"
+    "\n"
+    "Options: --help, --version\n";
+
+const char* const kConvertHelp =
+    "usage: colorspace convert --to MODEL [OPTIONS] INPUT OUTPUT.png\n"
+    "       colorspace convert --to MODEL [OPTIONS] --out-dir DIR INPUT...\n"
+    "\n"
+    "Converts PNG or JPEG pictures (MODEL: rgb, yuv or ycbcr) and writes PNG,\n"
+    "recording the model in the file, so the way back needs no --from.\n"
+    "\n"
+    "  --to MODEL          the model to convert to\n"
+    "  --from MODEL        the input's model, for files that do not record it\n"
+    "                      (default rgb); must agree with a recorded model\n"
+    "  --exact             convert every pixel exactly (truncated) instead of by\n"
+    "                      the fast path (fixed point, each value within 0.55 of\n"
+    "                      exact)\n"
+    "  --mask MASK         convert exactly only the pixels the mask selects: a mask\n"
+    "                      pixel selects when it is not black and not fully\n"
+    "                      transparent (any of red, green, blue not zero, alpha\n"
+    "                      not zero). The output\n"
+    "                      records that it is mixed and keeps the selection;\n"
+    "                      converting it back without --mask uses that selection.\n"
+    "                      A mask that selects nothing is refused.\n"
+    "  --out-dir DIR       write DIR/NAME.png for each input (DIR is created)\n"
+    "  --jobs N            convert N files at a time (default: one per processor)\n"
+    "  --compression fast|default|best\n"
+    "                      PNG compression: fast; default (fast for photographs,\n"
+    "                      thorough for screenshots and drawings); best\n"
+    "  --max-pixels N      refuse inputs larger than N pixels before reading them\n"
+    "                      (default 134217728)\n"
+    "\n"
+    "OUTPUT may be '-' (standard output), a device or a FIFO: it is then written\n"
+    "directly. Other outputs are written to a temporary file and renamed into\n"
+    "place only when complete, so a failed or interrupted run leaves existing\n"
+    "files as they were; a symbolic link keeps pointing at the replaced file,\n"
+    "which keeps its permissions. An output that is one of the inputs is refused.\n"
+    "Alpha passes through. JPEG: colour and grey files are read (grey as grey\n"
+    "RGB), CMYK files are refused, and EXIF orientation is ignored.\n";
+
+const char* const kPlanesHelp =
+    "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT.png\n"
+    "\n"
+    "Writes the picture's three components side by side as grey images. An RGB\n"
+    "picture is converted exactly to --model first (default yuv); a YUV or\n"
+    "YCbCr picture is shown as it is. A mixed picture (the output of a masked\n"
+    "conversion) is refused.\n"
+    "\n"
+    "  --model MODEL       yuv or ycbcr\n"
+    "  --from MODEL        the input's model, for files that do not record it\n"
+    "  --compression fast|default|best\n"
+    "  --max-pixels N      as for convert\n";
+
+const char* const kPixelHelp =
+    "usage: colorspace pixel --to MODEL [--from MODEL] [--format=text|hex|csv] A B C\n"
+    "       colorspace pixel --to MODEL [--from MODEL] [--format=text|hex|csv] '#AABBCC'\n"
+    "\n"
+    "Converts one colour exactly (truncated) and prints its components:\n"
+    "  text   R 255 G 0 B 0 #FF0000, Y 76 U 85 V 255 #4C55FF, Y 81 Cb 90 Cr 239 #515AEF\n"
+    "  hex    #4C55FF\n"
+    "  csv    76,85,255\n";
+
+const char* const kDemoHelp =
+    "usage: colorspace demo [--compression fast|default|best] [DIR]\n"
+    "\n"
+    "Builds a colour chart, converts it to YUV and YCbCr and back on both paths,\n"
+    "writes the pictures and their planes into DIR (default: the current\n"
+    "directory), and prints the round-trip error of each.\n";
+
+struct OptionSpec {
+  const char* name;
+  bool takesValue;
+  const char* commands;  // space-separated
+};
+
+const OptionSpec kOptionSpecs[] = {
+    {"--to", true, "convert pixel"},
+    {"--from", true, "convert planes pixel"},
+    {"--model", true, "planes"},
+    {"--mask", true, "convert"},
+    {"--out-dir", true, "convert"},
+    {"--exact", false, "convert"},
+    {"--jobs", true, "convert"},
+    {"--compression", true, "convert planes demo"},
+    {"--max-pixels", true, "convert planes"},
+    {"--format", true, "pixel"},
+    {"--help", false, "convert planes pixel demo"},
+};
+
+bool Takes(const OptionSpec& spec, const std::string& command) {
+  const std::string list = std::string(" ") + spec.commands + " ";
+  return list.find(" " + command + " ") != std::string::npos;
+}
+
+std::string ModelValue(const std::string& option, const std::string& value, std::optional<Model>& into) {
+  into = ParseModel(value);
+  return into ? std::string() : "unknown colour model '" + value + "' for " + option + " (use rgb, yuv or ycbcr)";
+}
+
+std::optional<std::uint64_t> PositiveNumber(const std::string& text) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0) return std::nullopt;
+  return value;
+}
+
+std::string Apply(const std::string& name, const std::string& value, Options& options) {
+  if (name == "--to") return ModelValue(name, value, options.to);
+  if (name == "--from") return ModelValue(name, value, options.from);
+  if (name == "--model") return ModelValue(name, value, options.model);
+  if (name == "--mask") options.mask = value;
+  if (name == "--out-dir") options.outDir = value;
+  if (name == "--exact") options.exact = true;
+  if (name == "--help") options.help = true;
+  if (name == "--jobs") {
+    const auto jobs = PositiveNumber(value);
+    if (!jobs || *jobs > 256) return "--jobs takes a number from 1 to 256";
+    options.jobs = static_cast<int>(*jobs);
+  }
+  if (name == "--max-pixels") {
+    const auto limit = PositiveNumber(value);
+    if (!limit) return "--max-pixels takes a positive number of pixels";
+    options.maxPixels = *limit;
+  }
+  if (name == "--compression") {
+    if (value == "fast") {
+      options.compression = Compression::kFast;
+    } else if (value == "default") {
+      options.compression = Compression::kDefault;
+    } else if (value == "best") {
+      options.compression = Compression::kBest;
+    } else {
+      return "--compression takes fast, default or best";
+    }
+  }
+  if (name == "--format") {
+    if (value == "text") {
+      options.format = PixelFormat::kText;
+    } else if (value == "hex") {
+      options.format = PixelFormat::kHex;
+    } else if (value == "csv") {
+      options.format = PixelFormat::kCsv;
+    } else {
+      return "--format takes text, hex or csv";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ParseCommandLine(int argc, char** argv, Options& options) {
+  options.command = argv[1];
+  bool optionsEnded = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
+      options.operands.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& candidate : kOptionSpecs) {
+      if (name == candidate.name) spec = &candidate;
+    }
+    if (spec == nullptr) return "unknown option " + name + " (see colorspace " + options.command + " --help)";
+    if (!Takes(*spec, options.command)) {
+      if (options.command == "planes" && name == "--to") return "planes takes the model as --model, not --to";
+      return options.command + " does not take " + name;
+    }
+    std::string value;
+    if (spec->takesValue) {
+      if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return name + " needs a value";
+      }
+    } else if (equals != std::string::npos) {
+      return name + " takes no value";
+    }
+    const std::string error = Apply(name, value, options);
+    if (!error.empty()) return error;
+  }
+  return {};
+}
+
+std::string HelpFor(const std::string& command) {
+  if (command == "convert") return kConvertHelp;
+  if (command == "planes") return kPlanesHelp;
+  if (command == "pixel") return kPixelHelp;
+  if (command == "demo") return kDemoHelp;
+  return kProgramHelp;
+}
+
+}  // namespace cstool

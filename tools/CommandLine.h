@@ -1,0 +1,44 @@
+// The command line: commands, their options and their help.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ColorModel.h"
+#include "ImageFile.h"
+
+namespace cstool {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+enum class PixelFormat { kText, kHex, kCsv };
+
+struct Options {
+  std::string command;  // convert, planes, pixel or demo
+  std::vector<std::string> operands;
+  std::optional<Model> to;
+  std::optional<Model> from;
+  std::optional<Model> model;
+  std::string mask;
+  std::string outDir;
+  bool exact = false;
+  bool help = false;
+  int jobs = 0;  // 0: one per processor
+  std::uint64_t maxPixels = kDefaultMaxPixels;
+  Compression compression = Compression::kDefault;
+  PixelFormat format = PixelFormat::kText;
+};
+
+// Parses argv[1...]. Returns an error line for a usage error, else nothing.
+// Options may come anywhere, as "--name value" or "--name=value"; "--" ends
+// them. An option the command does not take is an error.
+std::string ParseCommandLine(int argc, char** argv, Options& options);
+
+// The help of one command, or of the program when `command` is empty.
+std::string HelpFor(const std::string& command);
+
+}  // namespace cstool

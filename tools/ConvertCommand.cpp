@@ -1,0 +1,219 @@
+// colorspace convert: one file, or many into a directory, several at a time.
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Commands.h"
+#include "OutputFile.h"
+
+namespace cstool {
+namespace {
+
+struct Job {
+  std::string input;
+  std::string output;
+};
+
+// What converting one picture means, once its record and the options are
+// known.
+struct Plan {
+  Model from = Model::kRGB;
+  Model to = Model::kRGB;
+  std::vector<std::uint8_t> selection;  // empty: every pixel
+  bool exact = false;
+  ModelRecord result;
+};
+
+std::vector<std::uint8_t> Complement(const std::vector<std::uint8_t>& selection) {
+  std::vector<std::uint8_t> complement(selection.size());
+  for (std::size_t i = 0; i < selection.size(); ++i) complement[i] = selection[i] != 0 ? 0 : 1;
+  return complement;
+}
+
+// A file that carries a selection goes back to a single model through that
+// selection, or is refused: its two parts can only be joined, never split
+// further.
+std::string PlanMixed(const std::string& path, const ModelRecord& record, const Options& options,
+                      const std::vector<std::uint8_t>* mask, Plan& plan) {
+  const Model inside = *record.model;
+  const Model outside = *record.outside;
+  const std::string what =
+      path + " is mixed (" + NameOf(inside) + " inside its recorded selection, " + NameOf(outside) + " outside)";
+  if (options.from) return what + "; --from does not apply to it";
+  if (mask != nullptr && *mask != record.selection) {
+    return what + "; it is converted through its own selection, so a different --mask is refused";
+  }
+  if (*options.to == outside) {
+    plan = {inside, outside, record.selection, true, {}};
+  } else if (*options.to == inside) {
+    plan = {outside, inside, Complement(record.selection), true, {}};
+  } else {
+    return what + "; converting it to " + NameOf(*options.to) + " would mix models further: convert it to " +
+           NameOf(inside) + " or " + NameOf(outside) + " first";
+  }
+  if (!Convertible(plan.from, plan.to)) return what + ", which no conversion joins";
+  plan.result.model = plan.to;
+  return {};
+}
+
+std::string MakePlan(const std::string& path, const ModelRecord& record, const Options& options,
+                     const std::vector<std::uint8_t>* mask, Plan& plan) {
+  if (record.Mixed()) return PlanMixed(path, record, options, mask, plan);
+  Model model = options.from.value_or(Model::kRGB);
+  if (record.model) {
+    if (options.from && *options.from != *record.model) {
+      return path + " is recorded as " + NameOf(*record.model) + ", not " + NameOf(*options.from);
+    }
+    model = *record.model;
+  }
+  const Model to = *options.to;
+  if (model == to) return path + " is already " + NameOf(to);
+  if (!Convertible(model, to)) {
+    return "no direct conversion from " + std::string(NameOf(model)) + " to " + NameOf(to) + " (" + path +
+           "); convert to rgb first";
+  }
+  plan.from = model;
+  plan.to = to;
+  plan.result.model = to;
+  plan.exact = options.exact;
+  if (mask != nullptr) {
+    plan.selection = *mask;
+    plan.exact = true;
+    // A mask that selects every pixel leaves nothing of the old model.
+    if (std::find(mask->begin(), mask->end(), 0) != mask->end()) {
+      plan.result.outside = model;
+      plan.result.selection = *mask;
+    }
+  }
+  return {};
+}
+
+// A mask pixel selects when any of red, green and blue is not zero and the
+// pixel is not fully transparent.
+std::string LoadMask(const Options& options, std::vector<std::uint8_t>& mask, std::int32_t& width, std::int32_t& height,
+                     Progress& progress) {
+  Picture picture;
+  std::string error = ReadPicture(options.mask, options.maxPixels, picture, progress);
+  if (!error.empty()) return error;
+  width = picture.width;
+  height = picture.height;
+  mask.resize(picture.Pixels());
+  std::size_t selected = 0;
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const std::uint8_t* pixel = &picture.bgra[4 * i];
+    mask[i] = (pixel[0] | pixel[1] | pixel[2]) != 0 && pixel[3] != 0 ? 1 : 0;
+    selected += mask[i];
+  }
+  if (selected == 0) {
+    return "the mask " + options.mask +
+           " selects no pixel (a pixel selects when it is not black and not fully transparent); nothing written";
+  }
+  return {};
+}
+
+std::string ConvertOne(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
+                       std::int32_t maskWidth, std::int32_t maskHeight, Progress& progress) {
+  Picture picture;
+  std::string error = ReadPicture(job.input, options.maxPixels, picture, progress);
+  if (!error.empty()) return error;
+  if (mask != nullptr && (maskWidth != picture.width || maskHeight != picture.height)) {
+    return "the mask " + options.mask + " is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) + ", " +
+           job.input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
+  }
+  Plan plan;
+  error = MakePlan(job.input, picture.record, options, mask, plan);
+  if (!error.empty()) return error;
+  error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
+  if (!error.empty()) return job.input + ": " + error;
+  picture.record = std::move(plan.result);
+  return WritePicture(job.output, picture, options.compression);
+}
+
+// Lists the jobs, refusing before anything is written an output that is
+// one of the inputs or two inputs that would land on the same output.
+std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
+  namespace fs = std::filesystem;
+  if (!options.outDir.empty()) {
+    if (options.operands.empty()) return "convert needs at least one input";
+    std::error_code error;
+    fs::create_directories(options.outDir, error);
+    if (!fs::is_directory(options.outDir)) {
+      return "cannot use " + options.outDir + " as the output directory" +
+             (error ? ": " + error.message() : std::string(": it is not a directory"));
+    }
+    std::map<std::string, std::string> byOutput;
+    for (const std::string& input : options.operands) {
+      const std::string output =
+          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(".png")).string();
+      const auto [where, fresh] = byOutput.emplace(output, input);
+      if (!fresh) return where->second + " and " + input + " would both be written to " + output;
+      jobs.push_back({input, output});
+    }
+  } else {
+    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT.png, or --out-dir DIR INPUT...";
+    jobs.push_back({options.operands[0], options.operands[1]});
+  }
+  std::vector<std::pair<std::string, FileIdentity>> inputs;
+  for (const Job& job : jobs) {
+    if (const auto identity = IdentityOf(job.input)) inputs.emplace_back(job.input, *identity);
+  }
+  if (!options.mask.empty()) {
+    if (const auto identity = IdentityOf(options.mask)) inputs.emplace_back(options.mask, *identity);
+  }
+  for (const Job& job : jobs) {
+    const auto output = IdentityOf(job.output);
+    if (!output) continue;
+    for (const auto& [input, identity] : inputs) {
+      if (identity == *output) return job.output + " is the same file as the input " + input + "; nothing written";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunConvert(const Options& options) {
+  if (!options.to) return Fail("convert needs --to MODEL (see colorspace convert --help)", kExitUsage);
+  std::vector<Job> jobs;
+  std::string error = ListJobs(options, jobs);
+  if (!error.empty()) return Fail(error, options.operands.empty() ? kExitUsage : kExitFailure);
+
+  Progress progress(jobs.size());
+  std::vector<std::uint8_t> mask;
+  std::int32_t maskWidth = 0;
+  std::int32_t maskHeight = 0;
+  if (!options.mask.empty()) {
+    error = LoadMask(options, mask, maskWidth, maskHeight, progress);
+    if (!error.empty()) return Fail(error);
+  }
+  const std::vector<std::uint8_t>* maskOrNull = options.mask.empty() ? nullptr : &mask;
+
+  // The library is stateless and thread-safe: files are simply shared out.
+  const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
+  const std::size_t workers = std::min(
+      jobs.size(), static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors));
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&]() {
+    for (std::size_t j = next++; j < jobs.size(); j = next++) {
+      const std::string jobError = ConvertOne(jobs[j], options, maskOrNull, maskWidth, maskHeight, progress);
+      if (!jobError.empty()) {
+        progress.Error(jobError);
+        failed = true;
+      }
+      progress.Done(jobs[j].input);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+  progress.Finish();
+  return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace cstool

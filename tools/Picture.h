@@ -1,0 +1,43 @@
+// A picture in memory, as the tool reads, converts and writes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ColorModel.h"
+
+namespace cstool {
+
+struct Picture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> bgra;  // 4 bytes a pixel: B, G, R, A (or V/Cr, U/Cb, Y, A)
+  bool hasAlpha = true;            // false: every A is 255, and the file is written without it
+  ModelRecord record;
+
+  std::size_t Pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+};
+
+// A grey 8-bit picture for writing: one byte per pixel.
+struct GreyPicture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> grey;
+};
+
+// Whether the library converts between the two models in one step.
+bool Convertible(Model from, Model to);
+
+// Converts the pixels of `picture` from `from` to `to` in place with the
+// library: every pixel by the fast path, or with `exact` by the exact path;
+// or, given a selection (one byte per pixel, non-zero selects), only the
+// selected pixels, exactly. Returns an error line, or nothing. The record is
+// left to the caller.
+std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
+                          bool exact);
+
+// The three components side by side as grey images: first, second, third.
+GreyPicture Planes(const Picture& picture);
+
+}  // namespace cstool

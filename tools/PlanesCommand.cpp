@@ -1,0 +1,36 @@
+// colorspace planes: the three components of a picture side by side.
+#include "Commands.h"
+
+namespace cstool {
+
+int RunPlanes(const Options& options) {
+  if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT.png", kExitUsage);
+  if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
+  const std::string& input = options.operands[0];
+  Progress progress(1);
+  Picture picture;
+  std::string error = ReadPicture(input, options.maxPixels, picture, progress);
+  if (!error.empty()) return Fail(error);
+  if (picture.record.Mixed()) {
+    return Fail(input + " is " + Describe(picture.record) +
+                "; its planes would mix two models (convert it back to one first)");
+  }
+  Model model = options.from.value_or(Model::kRGB);
+  if (picture.record.model) {
+    if (options.from && *options.from != *picture.record.model) {
+      return Fail(input + " is recorded as " + NameOf(*picture.record.model) + ", not " + NameOf(*options.from));
+    }
+    model = *picture.record.model;
+  }
+  if (model == Model::kRGB) {
+    const Model to = options.model.value_or(Model::kYUV);
+    error = ConvertPixels(picture, Model::kRGB, to, nullptr, true);
+    if (!error.empty()) return Fail(input + ": " + error);
+  } else if (options.model && *options.model != model) {
+    return Fail(input + " holds " + NameOf(model) + ", not " + NameOf(*options.model));
+  }
+  error = WriteGreyPicture(options.operands[1], Planes(picture), options.compression);
+  return error.empty() ? kExitOk : Fail(error);
+}
+
+}  // namespace cstool

@@ -1,0 +1,40 @@
+// Messages to the user on standard error, and for several files a progress
+// line on a terminal. Notes and errors always get lines of their own: the
+// progress line is cleared before them and drawn again after. Safe to use
+// from several threads.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+namespace cstool {
+
+class Progress {
+ public:
+  // The line is shown only for more than one file, on a terminal.
+  explicit Progress(std::size_t total);
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // A file is done (successfully or not): "[done/total] name".
+  void Done(const std::string& name);
+  // "colorspace: note: ..." and "colorspace: ...", each on its own line.
+  void Note(const std::string& text);
+  void Error(const std::string& text);
+  // Removes the progress line.
+  void Finish();
+
+ private:
+  void Say(const std::string& line);
+  void Draw();
+
+  std::mutex mutex_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+  std::string last_;
+  bool enabled_;
+  bool drawn_ = false;
+};
+
+}  // namespace cstool
