@@ -87,13 +87,13 @@ const char* const kDemoHelp =
     "writes the pictures and their planes into DIR (default: the current\n"
     "directory), and prints the round-trip error of each.\n";
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takesValue;
   const char* commands;  // space-separated
 };
 
-const OptionSpec kOptionSpecs[] = {
+const KnownOption kKnownOptions[] = {
     {"--to", true, "convert pixel"},
     {"--from", true, "convert planes pixel"},
     {"--model", true, "planes"},
@@ -107,8 +107,8 @@ const OptionSpec kOptionSpecs[] = {
     {"--help", false, "convert planes pixel demo"},
 };
 
-bool Takes(const OptionSpec& spec, const std::string& command) {
-  const std::string list = std::string(" ") + spec.commands + " ";
+bool Takes(const KnownOption& known, const std::string& command) {
+  const std::string list = std::string(" ") + known.commands + " ";
   return list.find(" " + command + " ") != std::string::npos;
 }
 
@@ -191,17 +191,17 @@ std::string ParseCommandLine(int argc, char** argv, Options& options) {
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : kOptionSpecs) {
-      if (name == candidate.name) spec = &candidate;
+    const KnownOption* known = nullptr;
+    for (const KnownOption& candidate : kKnownOptions) {
+      if (name == candidate.name) known = &candidate;
     }
-    if (spec == nullptr) return "unknown option " + name + " (see colorspace " + options.command + " --help)";
-    if (!Takes(*spec, options.command)) {
+    if (known == nullptr) return "unknown option " + name + " (see colorspace " + options.command + " --help)";
+    if (!Takes(*known, options.command)) {
       if (options.command == "planes" && name == "--to") return "planes takes the model as --model, not --to";
       return options.command + " does not take " + name;
     }
     std::string value;
-    if (spec->takesValue) {
+    if (known->takesValue) {
       if (equals != std::string::npos) {
         value = argument.substr(equals + 1);
       } else if (i + 1 < argc) {
