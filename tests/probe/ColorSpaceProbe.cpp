@@ -14,21 +14,10 @@
 #include "ColorTwist.h"
 #include "Conversions.h"
 #include "HostPlatform.h"
+#include "Members.h"
 #include "TwistKernels.h"
 
 namespace {
-
-// Reaches the private LinearInPlace: an explicit instantiation may name a
-// private member.
-template <typename Tag, typename Tag::type Member>
-struct PrivateAccess {
-  friend typename Tag::type MemberOf(Tag) { return Member; }
-};
-struct LinearInPlaceTag {
-  using type = bool (CColorSpace::*)(tColorInterfaceImage*, const float[3][4], const float[3][4], bool);
-  friend type MemberOf(LinearInPlaceTag);
-};
-template struct PrivateAccess<LinearInPlaceTag, &CColorSpace::LinearInPlace>;
 
 // FNV-1a over 32-bit words: every step is a bijection of the state, so any
 // single changed word changes the result.
@@ -333,7 +322,7 @@ std::uint64_t Linear(std::uint8_t* pixels, std::uint8_t* mask) {
       }
       image.pMask = mask;
       image.nMaskStep = shape.width;
-      const bool result = (converter.*MemberOf(LinearInPlaceTag{}))(&image, matrix[0], matrix[1], useMask != 0);
+      const bool result = testing_support::LinearInPlace(converter, &image, matrix[0], matrix[1], useMask != 0);
       digest.AddWord(result ? 1U : 0U);
       digest.AddWord(static_cast<std::uint32_t>(image.nFormat));
       digest.AddBytes(pixels, kShapeBufferBytes);
@@ -354,11 +343,6 @@ bool AllCanary(const std::uint8_t* bytes, std::size_t count) {
     if (bytes[i] != kCanary) return false;
   }
   return true;
-}
-
-bool SameDescriptor(const tColorInterfaceImage& a, const tColorInterfaceImage& b) {
-  return a.pData == b.pData && a.nWidth == b.nWidth && a.nHeight == b.nHeight && a.nStep == b.nStep &&
-         a.nFormat == b.nFormat && a.pMask == b.pMask && a.nMaskStep == b.nMaskStep;
 }
 
 constexpr int kBadCases = 17;
@@ -446,8 +430,8 @@ void Refuse(const Conversion& conversion, std::uint8_t* source, std::uint8_t* de
                                        : (converter.*conversion.twoImages)(srcArgument, &dst, useMask);
       ++refusals.calls;
       const bool untouched = AllCanary(source, kShapeBufferBytes) && AllCanary(destination, kShapeBufferBytes) &&
-                             AllCanary(mask, kShapeBufferBytes) && SameDescriptor(src, srcBefore) &&
-                             SameDescriptor(dst, dstBefore);
+                             AllCanary(mask, kShapeBufferBytes) && testing_support::SameDescriptor(src, srcBefore) &&
+                             testing_support::SameDescriptor(dst, dstBefore);
       if (result || !untouched) ++refusals.wrongly;
     }
   }
