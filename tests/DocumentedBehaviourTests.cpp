@@ -58,13 +58,14 @@ TEST(DocumentedBehaviour, RoundTripsComeBackWithinTwoFastAndFourExact) {
 // Every grey but black is V = 127 on the exact path (covered by the pixel
 // tests) and V = 128 on the fast one.
 TEST(DocumentedBehaviour, FastPathGivesGreyAVOf128) {
-  std::vector<std::uint8_t> greys(4 * 256);
-  for (int level = 0; level < 256; ++level) std::memset(&greys[static_cast<std::size_t>(4 * level)], level, 3);
+  std::vector<std::uint8_t> greys(std::size_t{4} * 256);
+  for (int level = 0; level < 256; ++level)
+    std::memset(&greys[std::size_t{4} * static_cast<std::size_t>(level)], level, 3);
   tColorInterfaceImage image{greys.data(), 256, 1, 4 * 256, FORMAT_RGB, nullptr, 0};
   CColorSpace converter;
   ASSERT_TRUE(converter.RGBtoYUV(&image, false));
   for (int level = 0; level < 256; ++level) {
-    const std::uint8_t* pixel = &greys[static_cast<std::size_t>(4 * level)];
+    const std::uint8_t* pixel = &greys[std::size_t{4} * static_cast<std::size_t>(level)];
     EXPECT_EQ(pixel[2], level);
     EXPECT_EQ(pixel[1], 128) << level;
     EXPECT_EQ(pixel[0], 128) << level;
