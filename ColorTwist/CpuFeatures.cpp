@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if defined(__aarch64__) && defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
 namespace colortwist {
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
@@ -50,6 +54,15 @@ CpuFeatures DetectCpuFeatures() {
   const bool osSavesYmm =
       (leaf1.ecx & kOsxsaveBit) != 0 && (leaf1.ecx & kAvxBit) != 0 && (ReadXcr0() & kSseAndAvxState) == kSseAndAvxState;
   features.avx2 = osSavesYmm && maxLeaf >= 7 && (Cpuid(7, 0).ebx & kAvx2Bit) != 0;
+  return features;
+}
+#elif defined(__aarch64__) || defined(_M_ARM64)
+CpuFeatures DetectCpuFeatures() {
+  CpuFeatures features{};
+  features.neon = true;
+#if defined(__linux__) && defined(HWCAP_SVE)
+  features.sve = (getauxval(AT_HWCAP) & HWCAP_SVE) != 0;
+#endif
   return features;
 }
 #else

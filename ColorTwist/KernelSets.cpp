@@ -9,12 +9,23 @@ bool RunsAnywhere(const CpuFeatures& /*cpu*/) { return true; }
 bool HasAvx2(const CpuFeatures& cpu) { return cpu.avx2; }
 bool HasSse2(const CpuFeatures& cpu) { return cpu.sse2; }
 #endif
+#if defined(COLORTWIST_ARM64)
+bool HasNeon(const CpuFeatures& cpu) { return cpu.neon; }
+#endif
+#if defined(COLORTWIST_SVE)
+bool HasSve(const CpuFeatures& cpu) { return cpu.sve; }
+#endif
 
 // Best first: the first entry the processor runs wins.
 constexpr KernelSet kSets[] = {
 #if defined(COLORTWIST_X86)
-    {"AVX2", HasAvx2, TwistRow_AVX2, MaskedTwistRow_AVX2},
-    {"SSE2", HasSse2, TwistRow_SSE2, MaskedTwistRow_SSE2},
+    {"AVX2", HasAvx2, TwistRow_AVX2, MaskedTwistRow_AVX2},    {"SSE2", HasSse2, TwistRow_SSE2, MaskedTwistRow_SSE2},
+#endif
+#if defined(COLORTWIST_SVE)
+    {"SVE", HasSve, TwistRow_SVE, MaskedTwistRow_SVE},
+#endif
+#if defined(COLORTWIST_ARM64)
+    {"NEON", HasNeon, TwistRow_NEON, MaskedTwistRow_NEON},
 #endif
     {"portable", RunsAnywhere, TwistRow_C, MaskedTwistRow_C},
 };

@@ -31,6 +31,19 @@ void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::
                          const ExactFixedTwist& twist);
 #endif
 
+// COLORTWIST_ARM64 likewise for 64-bit ARM (NEON), and COLORTWIST_SVE where
+// the compiler also builds SVE code.
+#if defined(COLORTWIST_ARM64)
+void TwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                         const ExactFixedTwist& twist);
+#endif
+#if defined(COLORTWIST_SVE)
+void TwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                        const ExactFixedTwist& twist);
+#endif
+
 // Matrices that have no fixed-point form: plain double evaluation, the same
 // on every CPU. The rounded kernel takes a memory-order matrix and rounds to
 // nearest (ties to even); the masked one takes a component-order matrix.

@@ -1,6 +1,6 @@
 # Reads the ARM64 DLL without running it (nothing on an x86 host runs ARM64
 # Windows programs): the machine is ARM64, a version resource carries the
-# Build, BuildDate and BuildTime strings.
+# Build, BuildDate and BuildTime strings, and the NEON kernels are in.
 #   cmake -DREADOBJ=llvm-readobj -DOBJDUMP=llvm-objdump -DLIBRARY=ColorSpace.dll -P CheckArm64Dll.cmake
 execute_process(COMMAND ${READOBJ} --file-headers --coff-resources ${LIBRARY} OUTPUT_VARIABLE headers
                 RESULT_VARIABLE status)
@@ -24,5 +24,17 @@ foreach(key IN ITEMS Build BuildDate BuildTime)
   endif()
 endforeach()
 
-message(STATUS "${LIBRARY}: ARM64 image, version resource with Build, BuildDate and BuildTime")
+# Table lookups and widening multiplies of the high halves occur in the
+# NEON kernels only.
+execute_process(COMMAND ${OBJDUMP} -d ${LIBRARY} OUTPUT_VARIABLE code RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot disassemble ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "\t(tbl|smull2)\t" neon "${code}")
+list(LENGTH neon neon_count)
+if(neon_count EQUAL 0)
+  message(FATAL_ERROR "${LIBRARY} carries no NEON kernel code")
+endif()
+message(STATUS "${LIBRARY}: ARM64 image, version resource with Build, BuildDate and BuildTime, "
+               "${neon_count} NEON table and multiply instructions")
 message(STATUS "BUILT AND READ, NOT RUN: nothing on this host executes ARM64 Windows programs")
