@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -11,6 +12,10 @@
 #include "ColorTwist.h"
 #include "Conversions.h"
 #include "TwistKernels.h"
+
+#if defined(__aarch64__) && defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -222,6 +227,19 @@ TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
       }
     }
   }
+}
+
+// The dispatcher picks the set the processor model should get: CI names it
+// in COLORSPACE_EXPECTED_KERNEL_SET for each model it emulates, so that a
+// set that is never chosen cannot pass unnoticed.
+TEST(Kernels, BestSetIsTheExpectedOne) {
+#if defined(__aarch64__) && defined(__linux__) && defined(PR_SVE_GET_VL)
+  const int vectorLength = prctl(PR_SVE_GET_VL);
+  if (vectorLength >= 0) std::printf("SVE vector length: %d bits\n", 8 * (vectorLength & PR_SVE_VL_LEN_MASK));
+#endif
+  const char* expected = std::getenv("COLORSPACE_EXPECTED_KERNEL_SET");
+  if (expected == nullptr) GTEST_SKIP() << "COLORSPACE_EXPECTED_KERNEL_SET not set";
+  EXPECT_STREQ(colortwist::BestKernelSet().name, expected);
 }
 
 TEST(Kernels, StatusForBadArguments) {
