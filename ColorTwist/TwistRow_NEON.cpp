@@ -94,7 +94,7 @@ struct Neon {
     return vreinterpretq_s32_u8(vqtbl1q_u8(vreinterpretq_u8_s32(pixels), vld1q_u8(pick)));
   }
   static bool HasZeroByte(std::uint32_t word) { return ((word - 0x01010101U) & ~word & 0x80808080U) != 0; }
-  static std::uint32_t* Where(std::uint8_t* dst, int lane, Selection selected, std::uint32_t* scratch) {
+  static std::uint32_t* Where(std::uint8_t* dst, std::ptrdiff_t lane, Selection selected, std::uint32_t* scratch) {
     const bool store = ((selected >> (8 * lane)) & 0xFFU) != 0;
     return store ? reinterpret_cast<std::uint32_t*>(dst + 4 * lane) : scratch;
   }
@@ -108,12 +108,15 @@ struct Neon {
 
 namespace colortwist {
 
-void TwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
+// flatten: GCC otherwise calls the group conversion once per group, which
+// then reloads its constants from memory every time.
+__attribute__((flatten)) void TwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
+                                            const FixedTwist& twist) {
   TwistRows<Neon>::Twist(src, dst, width, twist);
 }
 
-void MaskedTwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
-                         const ExactFixedTwist& twist) {
+__attribute__((flatten)) void MaskedTwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
+                                                  std::int32_t width, const ExactFixedTwist& twist) {
   TwistRows<Neon>::Masked(src, dst, mask, width, twist);
 }
 

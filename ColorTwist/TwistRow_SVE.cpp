@@ -87,8 +87,12 @@ COLORTWIST_SVE_TARGET inline svuint32_t Exact(svuint32_t pixels, svuint32_t prev
 
 }  // namespace
 
+// Both row kernels work on a copy of the twist: the pixel stores could
+// otherwise write the caller's copy, as far as the compiler knows, and every
+// group would load the weights again.
 COLORTWIST_SVE_TARGET void TwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
-                                        const FixedTwist& twist) {
+                                        const FixedTwist& callerTwist) {
+  const FixedTwist twist = callerTwist;
   const auto lanes = static_cast<std::ptrdiff_t>(svcntw());
   for (std::ptrdiff_t i = 0; i < width; i += lanes) {
     const svbool_t inRow = svwhilelt_b32_s64(i, width);
@@ -100,7 +104,8 @@ COLORTWIST_SVE_TARGET void TwistRow_SVE(const std::uint8_t* src, std::uint8_t* d
 }
 
 COLORTWIST_SVE_TARGET void MaskedTwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                              std::int32_t width, const ExactFixedTwist& twist) {
+                                              std::int32_t width, const ExactFixedTwist& callerTwist) {
+  const ExactFixedTwist twist = callerTwist;
   const auto lanes = static_cast<std::ptrdiff_t>(svcntw());
   for (std::ptrdiff_t i = 0; i < width; i += lanes) {
     const svbool_t inRow = svwhilelt_b32_s64(i, width);
