@@ -23,6 +23,12 @@ void MaskedTwistRow_C(const std::uint8_t* src, std::uint8_t* dst, const std::uin
 // COLORTWIST_X86 comes from the build, which compiles these files only for
 // x86 targets.
 #if defined(COLORTWIST_X86)
+void TwistRow_AVX512VNNI(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_AVX512VNNI(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                               const ExactFixedTwist& twist);
+void TwistRow_AVX512(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_AVX512(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                           const ExactFixedTwist& twist);
 void TwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
 void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
                          const ExactFixedTwist& twist);
@@ -56,6 +62,8 @@ struct KernelSet {
   bool (*runsOn)(const CpuFeatures& cpu);
   TwistRowFn twist;
   MaskedTwistRowFn masked;
+  // What a processor needs to run the set, in words for a log.
+  const char* needs;
 };
 
 // Every set built in, best first; the last one, portable, runs anywhere.
