@@ -59,7 +59,7 @@ constexpr std::size_t kEveryColourBytes = std::size_t{4} << 24;
 // Outputs start as canary bytes and run on for a few groups past the last
 // pixel: no kernel may touch those, nor an unselected pixel, nor byte 3.
 constexpr std::uint8_t kCanary = 0xA5;
-constexpr std::size_t kCanaryBytes = 4 * 64;
+constexpr std::size_t kCanaryBytes = std::size_t{4} * 64;
 
 std::vector<std::uint8_t> Canvas() { return std::vector<std::uint8_t>(kEveryColourBytes + kCanaryBytes, kCanary); }
 
