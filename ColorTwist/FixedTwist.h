@@ -16,7 +16,9 @@ namespace colortwist {
 // bias holds the constant scaled by 2^shift plus half a unit, so the shift
 // rounds to nearest on that grid, halves going up. Weights are 16-bit so that
 // the SIMD kernels can use 16x16->32 multiply-adds. The shift is the largest
-// from 14 down to 10 whose weights fit; each weight is then off by at most
+// from 14 down to 10 whose weights fit 16 bits and whose scaled constants
+// stay within 2^30 in magnitude (leaving the sums room in 32 bits: a constant
+// up to 2^16 at shift 14, up to 2^20 at shift 10); each weight is then off by at most
 // 2^-(shift+1), so a result is off the exact value by at most
 // 0.5 + (3 * 255 + 1) * 2^-(shift+1): below 0.88 for any matrix, and below
 // 0.55 for the library's four (shift 13 or 14). Every result is therefore one
@@ -94,9 +96,10 @@ constexpr std::optional<std::int64_t> ExactScaled(double value, double limit) {
 
 }  // namespace detail
 
-// Empty when the matrix has no fixed-point form (weights of 2^17 / 2^10 = 32
-// or more, constants too large, or not finite); callers then use the double
-// kernels.
+// Empty when the matrix has no fixed-point form: a weight whose magnitude
+// rounds to 2^15 or more at shift 10 (about 2^15 / 2^10 = 32: 31.9 fits, 32
+// does not), a constant above 2^30 / 2^10 = 2^20 in magnitude, or a value
+// that is not finite. Callers then use the double kernels.
 constexpr std::optional<FixedTwist> MakeFixedTwist(const float (&twist)[3][4]) {
   // The finest grain whose weights still fit 16 bits.
   for (int shift = detail::kMaxShift; shift >= detail::kMinShift; --shift) {

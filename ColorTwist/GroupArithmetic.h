@@ -1,13 +1,16 @@
 // The arithmetic of one group of pixels (one vector register's worth),
 // written once for every instruction set. A kernel file defines
 // COLORTWIST_TARGET (its target attribute) and a wrapper V of its registers,
-// then includes this file once: every function here is compiled for that
-// instruction set, with internal linkage, so no other file can pick it up.
+// then includes this file once (and RowLoops.h after it): every function
+// here is compiled for that instruction set, with internal linkage, so no
+// other file can pick it up.
 //
 // V provides:
 //   Reg                      the register type
 //   Broadcast(int32)         every 32-bit lane set to a value
 //   Madd(a, b)               16x16->32 multiply, adjacent pairs added
+//   MaddAdd(sum, a, b)       sum + Madd(a, b), modulo 2^32 (one instruction
+//                            where the processor has a dot product)
 //   Add(a, b), Or(a, b)      32-bit lanes
 //   ShiftRight<n>(a)         arithmetic, 32-bit lanes
 //   Bytes01(pixels)          per pixel, 16-bit pair (byte 0, byte 1)
@@ -65,9 +68,8 @@ class RoundedTwister {
 
  private:
   COLORTWIST_TARGET Reg Output(int k, Reg pairs01, Reg pairs2) const {
-    Reg sum = V::Add(V::Madd(pairs01, weights01_[k]), V::Madd(pairs2, weights2_[k]));
-    if (!Folded) sum = V::Add(sum, bias_[k]);
-    return V::template ShiftRight<Shift>(sum);
+    const Reg first = Folded ? V::Madd(pairs01, weights01_[k]) : V::MaddAdd(bias_[k], pairs01, weights01_[k]);
+    return V::template ShiftRight<Shift>(V::MaddAdd(first, pairs2, weights2_[k]));
   }
 
   Reg weights01_[3];
@@ -103,8 +105,8 @@ class ExactTwister {
 
  private:
   COLORTWIST_TARGET Reg Output(int k, Reg pairs01, Reg pairs2) const {
-    const Reg high = V::Add(V::Add(V::Madd(pairs01, high01_[k]), V::Madd(pairs2, high2_[k])), biasHigh_[k]);
-    const Reg low = V::Add(V::Madd(pairs01, low01_[k]), V::Madd(pairs2, low2_[k]));
+    const Reg high = V::MaddAdd(V::MaddAdd(biasHigh_[k], pairs01, high01_[k]), pairs2, high2_[k]);
+    const Reg low = V::MaddAdd(V::Madd(pairs01, low01_[k]), pairs2, low2_[k]);
     return V::template ShiftRight<kExactFractionBits - kExactLowBits>(
         V::Add(high, V::template ShiftRight<kExactLowBits>(low)));
   }

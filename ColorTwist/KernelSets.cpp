@@ -6,17 +6,35 @@ namespace {
 bool RunsAnywhere(const CpuFeatures& /*cpu*/) { return true; }
 
 #if defined(COLORTWIST_X86)
+bool HasAvx512Vnni(const CpuFeatures& cpu) { return cpu.avx512Vnni; }
+bool HasAvx512(const CpuFeatures& cpu) { return cpu.avx512; }
 bool HasAvx2(const CpuFeatures& cpu) { return cpu.avx2; }
 bool HasSse2(const CpuFeatures& cpu) { return cpu.sse2; }
+#endif
+#if defined(COLORTWIST_ARM64)
+bool HasNeon(const CpuFeatures& cpu) { return cpu.neon; }
+#endif
+#if defined(COLORTWIST_SVE)
+bool HasSve(const CpuFeatures& cpu) { return cpu.sve; }
 #endif
 
 // Best first: the first entry the processor runs wins.
 constexpr KernelSet kSets[] = {
 #if defined(COLORTWIST_X86)
-    {"AVX2", HasAvx2, TwistRow_AVX2, MaskedTwistRow_AVX2},
-    {"SSE2", HasSse2, TwistRow_SSE2, MaskedTwistRow_SSE2},
+    {"AVX-512 VNNI", HasAvx512Vnni, TwistRow_AVX512VNNI, MaskedTwistRow_AVX512VNNI,
+     "avx512f, avx512bw, avx512vl and avx512_vnni, with ZMM and opmask state saved by the OS"},
+    {"AVX-512", HasAvx512, TwistRow_AVX512, MaskedTwistRow_AVX512,
+     "avx512f, avx512bw and avx512vl, with ZMM and opmask state saved by the OS"},
+    {"AVX2", HasAvx2, TwistRow_AVX2, MaskedTwistRow_AVX2, "avx2, with YMM state saved by the OS"},
+    {"SSE2", HasSse2, TwistRow_SSE2, MaskedTwistRow_SSE2, "sse2"},
 #endif
-    {"portable", RunsAnywhere, TwistRow_C, MaskedTwistRow_C},
+#if defined(COLORTWIST_SVE)
+    {"SVE", HasSve, TwistRow_SVE, MaskedTwistRow_SVE, "sve, reported by the Linux kernel"},
+#endif
+#if defined(COLORTWIST_ARM64)
+    {"NEON", HasNeon, TwistRow_NEON, MaskedTwistRow_NEON, "a 64-bit ARM processor"},
+#endif
+    {"portable", RunsAnywhere, TwistRow_C, MaskedTwistRow_C, "nothing"},
 };
 constexpr int kSetCount = static_cast<int>(sizeof kSets / sizeof kSets[0]);
 

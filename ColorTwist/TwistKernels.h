@@ -23,12 +23,31 @@ void MaskedTwistRow_C(const std::uint8_t* src, std::uint8_t* dst, const std::uin
 // COLORTWIST_X86 comes from the build, which compiles these files only for
 // x86 targets.
 #if defined(COLORTWIST_X86)
+void TwistRow_AVX512VNNI(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_AVX512VNNI(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                               const ExactFixedTwist& twist);
+void TwistRow_AVX512(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_AVX512(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                           const ExactFixedTwist& twist);
 void TwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
 void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
                          const ExactFixedTwist& twist);
 void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
 void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
                          const ExactFixedTwist& twist);
+#endif
+
+// COLORTWIST_ARM64 likewise for 64-bit ARM (NEON), and COLORTWIST_SVE where
+// the compiler also builds SVE code.
+#if defined(COLORTWIST_ARM64)
+void TwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                         const ExactFixedTwist& twist);
+#endif
+#if defined(COLORTWIST_SVE)
+void TwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist);
+void MaskedTwistRow_SVE(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                        const ExactFixedTwist& twist);
 #endif
 
 // Matrices that have no fixed-point form: plain double evaluation, the same
@@ -43,6 +62,8 @@ struct KernelSet {
   bool (*runsOn)(const CpuFeatures& cpu);
   TwistRowFn twist;
   MaskedTwistRowFn masked;
+  // What a processor needs to run the set, in words for a log.
+  const char* needs;
 };
 
 // Every set built in, best first; the last one, portable, runs anywhere.

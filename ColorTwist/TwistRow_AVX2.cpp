@@ -16,13 +16,28 @@ namespace {
 
 struct Avx2 {
   using Reg = __m256i;
+  // One 32-bit lane per pixel, all ones where the mask selects it.
+  using Selection = __m256i;
+  static constexpr int kPixels = 8;
+  static constexpr int kBlockPixels = 32;
+  static constexpr bool kPartialGroups = false;
 
   COLORTWIST_TARGET static Reg Load(const std::uint8_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
   COLORTWIST_TARGET static void Store(std::uint8_t* p, Reg v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  // Both streams are prefetched 1 KiB (32 groups) ahead, about as far as a
+  // group takes to convert while memory delivers the next line; the hardware
+  // prefetcher alone falls behind on three streams (the destination is read
+  // for byte 3).
+  COLORTWIST_TARGET static void PrefetchAhead(const std::uint8_t* p) {
+    constexpr std::ptrdiff_t kPrefetchBytes = 1024;
+    _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchBytes), _MM_HINT_T0);
+  }
+
   COLORTWIST_TARGET static Reg Broadcast(std::int32_t value) { return _mm256_set1_epi32(value); }
   COLORTWIST_TARGET static Reg Madd(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
+  COLORTWIST_TARGET static Reg MaddAdd(Reg sum, Reg a, Reg b) { return _mm256_add_epi32(sum, _mm256_madd_epi16(a, b)); }
   COLORTWIST_TARGET static Reg Add(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
   COLORTWIST_TARGET static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
   template <int n>
@@ -48,152 +63,53 @@ struct Avx2 {
   COLORTWIST_TARGET static Reg KeepByte3(Reg converted, Reg previous) {
     return _mm256_blendv_epi8(converted, previous, _mm256_set1_epi32(static_cast<std::int32_t>(0xFF000000U)));
   }
+
+  COLORTWIST_TARGET static Selection Selected(const std::uint8_t* mask) {
+    const __m256i bytes = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask)));
+    return _mm256_cmpgt_epi32(bytes, _mm256_setzero_si256());
+  }
+  COLORTWIST_TARGET static bool AnySelected(Selection selected) { return _mm256_testz_si256(selected, selected) == 0; }
+  // A mixed group goes out lane by lane, each lane to its pixel or, when
+  // unselected, to a scratch word, without a branch that random masks would
+  // mispredict. On the Zen 3 this was measured on, the AVX2 masked store
+  // (vpmaskmovd) was slower: 10-20% with a random mask, and half the speed
+  // when used for every group.
+  COLORTWIST_TARGET static void StoreSelected(std::uint8_t* dst, Reg pixels, Selection selected) {
+    const int lanesSelected = _mm256_movemask_ps(_mm256_castsi256_ps(selected));
+    if (lanesSelected == 0xFF) {
+      Store(dst, pixels);
+      return;
+    }
+    alignas(32) std::int32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), pixels);
+    std::int32_t scratch = 0;
+    for (std::ptrdiff_t lane = 0; lane < 8; ++lane) {
+      const bool store = ((lanesSelected >> lane) & 1) != 0;
+      std::uint8_t* where = store ? dst + 4 * lane : reinterpret_cast<std::uint8_t*>(&scratch);
+      std::memcpy(where, &lanes[lane], 4);
+    }
+  }
+  COLORTWIST_TARGET static bool IsUnselectedBlock(const std::uint8_t* mask) {
+    const __m256i block = Load(mask);
+    return _mm256_testz_si256(block, block) != 0;
+  }
 };
 
 }  // namespace
 }  // namespace colortwist
 
 #include "GroupArithmetic.h"
+#include "RowLoops.h"
 
 namespace colortwist {
-namespace {
-
-// Rows are walked two groups at a time, both converted before either is
-// stored: with source and destination at the same offset within their
-// pages, a store followed at once by the next group's load would stall on
-// the apparent overlap. Both streams are prefetched 1 KiB (32 groups) ahead,
-// about as far as a group takes to convert while memory delivers the next
-// line; the hardware prefetcher alone falls behind on three streams (the
-// destination is read for byte 3).
-constexpr std::ptrdiff_t kPrefetchBytes = 1024;
-
-COLORTWIST_TARGET inline void Prefetch(const std::uint8_t* p) {
-  _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchBytes), _MM_HINT_T0);
-}
-
-struct TwistRowBody {
-  template <int Shift, bool Folded>
-  COLORTWIST_TARGET static void Run(const FixedTwist& twist, const std::uint8_t* src, std::uint8_t* dst,
-                                    std::int32_t width) {
-    std::ptrdiff_t i = 0;
-    if (width >= 8) i = Groups<Shift, Folded>(twist, src, dst, width);
-    for (; i < width; ++i) TwistPixel(src + 4 * i, dst + 4 * i, twist);
-  }
-
-  // Converts whole groups; returns the first pixel left.
-  template <int Shift, bool Folded>
-  COLORTWIST_TARGET static std::ptrdiff_t Groups(const FixedTwist& twist, const std::uint8_t* src, std::uint8_t* dst,
-                                                 std::int32_t width) {
-    const RoundedTwister<Avx2, Shift, Folded> twister(twist);
-    std::ptrdiff_t i = 0;
-    if (src == dst) {
-      // In place, the loaded pixels already hold byte 3.
-      for (; i + 16 <= width; i += 16) {
-        Prefetch(dst + 4 * i);
-        const __m256i first = Avx2::Load(dst + 4 * i);
-        const __m256i second = Avx2::Load(dst + 4 * i + 32);
-        Avx2::Store(dst + 4 * i, Avx2::KeepByte3(twister.Convert(first), first));
-        Avx2::Store(dst + 4 * i + 32, Avx2::KeepByte3(twister.Convert(second), second));
-      }
-    } else {
-      for (; i + 16 <= width; i += 16) {
-        Prefetch(dst + 4 * i);
-        Prefetch(src + 4 * i);
-        const __m256i first = Avx2::KeepByte3(twister.Convert(Avx2::Load(src + 4 * i)), Avx2::Load(dst + 4 * i));
-        const __m256i second =
-            Avx2::KeepByte3(twister.Convert(Avx2::Load(src + 4 * i + 32)), Avx2::Load(dst + 4 * i + 32));
-        Avx2::Store(dst + 4 * i, first);
-        Avx2::Store(dst + 4 * i + 32, second);
-      }
-    }
-    if (i + 8 <= width) {
-      Avx2::Store(dst + 4 * i, Avx2::KeepByte3(twister.Convert(Avx2::Load(src + 4 * i)), Avx2::Load(dst + 4 * i)));
-      i += 8;
-    }
-    return i;
-  }
-};
-
-COLORTWIST_TARGET inline bool IsUnselectedBlock(const std::uint8_t* mask) {
-  const __m256i block = Avx2::Load(mask);
-  return _mm256_testz_si256(block, block) != 0;
-}
-
-// One 32-bit lane per pixel, all ones where the mask selects it.
-COLORTWIST_TARGET inline __m256i SelectedLanes(const std::uint8_t* mask) {
-  const __m256i bytes = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask)));
-  return _mm256_cmpgt_epi32(bytes, _mm256_setzero_si256());
-}
-
-// Stores the selected pixels of a group and nothing else: unselected pixels
-// may belong to another thread. A mixed group goes out lane by lane, each
-// lane to its pixel or, when unselected, to a scratch word, without a branch
-// that random masks would mispredict. On the Zen 3 this was measured on, the
-// AVX2 masked store (vpmaskmovd) was slower: 10-20% with a random mask, and
-// half the speed when used for every group.
-COLORTWIST_TARGET inline void StoreSelected(std::uint8_t* dst, __m256i pixels, __m256i selected) {
-  const int lanesSelected = _mm256_movemask_ps(_mm256_castsi256_ps(selected));
-  if (lanesSelected == 0xFF) {
-    Avx2::Store(dst, pixels);
-    return;
-  }
-  alignas(32) std::int32_t lanes[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), pixels);
-  std::int32_t scratch = 0;
-  for (std::ptrdiff_t lane = 0; lane < 8; ++lane) {
-    const bool store = ((lanesSelected >> lane) & 1) != 0;
-    std::uint8_t* where = store ? dst + 4 * lane : reinterpret_cast<std::uint8_t*>(&scratch);
-    std::memcpy(where, &lanes[lane], 4);
-  }
-}
-
-COLORTWIST_TARGET inline __m256i ConvertGroup(const ExactTwister<Avx2>& twister, const std::uint8_t* src,
-                                              const std::uint8_t* dst) {
-  return Avx2::KeepByte3(twister.Convert(Avx2::Load(src)), Avx2::Load(dst));
-}
-
-// Blocks of 32 pixels: an unselected block is skipped with one test; the
-// others convert four groups before storing any (see the rounded kernel).
-// Returns the first pixel left.
-COLORTWIST_TARGET std::ptrdiff_t MaskedGroups(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                              std::int32_t width, const ExactFixedTwist& twist) {
-  // Unselected blocks at the start of the row are passed before the
-  // constants are built: wholly unselected rows cost almost nothing.
-  std::ptrdiff_t i = 0;
-  while (i + 32 <= width && IsUnselectedBlock(mask + i)) i += 32;
-  if (i + 8 > width) return i;
-  const ExactTwister<Avx2> twister(twist);
-  for (; i + 32 <= width; i += 32) {
-    if (IsUnselectedBlock(mask + i)) continue;
-    Prefetch(dst + 4 * i);
-    Prefetch(src + 4 * i);
-    __m256i converted[4];
-    for (std::ptrdiff_t g = 0; g < 4; ++g)
-      converted[g] = ConvertGroup(twister, src + 4 * i + 32 * g, dst + 4 * i + 32 * g);
-    for (std::ptrdiff_t g = 0; g < 4; ++g)
-      StoreSelected(dst + 4 * i + 32 * g, converted[g], SelectedLanes(mask + i + 8 * g));
-  }
-  for (; i + 8 <= width; i += 8) {
-    const __m256i selected = SelectedLanes(mask + i);
-    if (_mm256_testz_si256(selected, selected) != 0) continue;
-    StoreSelected(dst + 4 * i, ConvertGroup(twister, src + 4 * i, dst + 4 * i), selected);
-  }
-  return i;
-}
-
-}  // namespace
 
 void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
-  WithRoundedForm<TwistRowBody>(twist, src, dst, width);
+  TwistRows<Avx2>::Twist(src, dst, width, twist);
 }
 
-COLORTWIST_TARGET void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                           std::int32_t width, const ExactFixedTwist& twist) {
-  std::ptrdiff_t i = 0;
-  if (width >= 8) i = MaskedGroups(src, dst, mask, width, twist);
-  for (; i < width; ++i) {
-    if (mask[i] != 0) ExactTwistPixel(src + 4 * i, dst + 4 * i, twist);
-  }
+void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                         const ExactFixedTwist& twist) {
+  TwistRows<Avx2>::Masked(src, dst, mask, width, twist);
 }
 
 }  // namespace colortwist

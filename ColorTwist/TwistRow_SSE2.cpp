@@ -16,15 +16,25 @@ namespace {
 // SSE2 has no byte shuffle: the pairs are cut out with masks and shifts.
 struct Sse2 {
   using Reg = __m128i;
+  // One bit per pixel, set where the mask selects it.
+  using Selection = int;
+  static constexpr int kPixels = 4;
+  static constexpr int kBlockPixels = 16;
+  static constexpr bool kPartialGroups = false;
 
   COLORTWIST_TARGET static Reg Load(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
   COLORTWIST_TARGET static void Store(std::uint8_t* p, Reg v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  // Processors that have SSE2 and not AVX2 are the only ones to run this set;
+  // its loops never prefetched, and nothing was measured to say they should.
+  COLORTWIST_TARGET static void PrefetchAhead(const std::uint8_t* /*p*/) {}
+
   COLORTWIST_TARGET static Reg Broadcast(std::int32_t value) { return _mm_set1_epi32(value); }
   COLORTWIST_TARGET static Reg Madd(Reg a, Reg b) { return _mm_madd_epi16(a, b); }
-  COLORTWIST_TARGET static Reg Add(Reg a, Reg b) { return _mm_add_epi32(a, b); }
+  COLORTWIST_TARGET static Reg MaddAdd(Reg sum, Reg a, Reg b) { return _mm_add_epi32(sum, _mm_madd_epi16(a, b)); }
   COLORTWIST_TARGET static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
+  COLORTWIST_TARGET static Reg Add(Reg a, Reg b) { return _mm_add_epi32(a, b); }
   template <int n>
   COLORTWIST_TARGET static Reg ShiftRight(Reg a) {
     return _mm_srai_epi32(a, n);
@@ -45,90 +55,45 @@ struct Sse2 {
   COLORTWIST_TARGET static Reg KeepByte3(Reg converted, Reg previous) {
     return _mm_or_si128(converted, _mm_and_si128(previous, _mm_set1_epi32(static_cast<std::int32_t>(0xFF000000U))));
   }
+
+  COLORTWIST_TARGET static Selection Selected(const std::uint8_t* mask) {
+    std::int32_t four = 0;
+    std::memcpy(&four, mask, sizeof four);
+    return ~_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128())) & 0xF;
+  }
+  COLORTWIST_TARGET static bool AnySelected(Selection selected) { return selected != 0; }
+  // A mixed group goes out three bytes per selected pixel.
+  COLORTWIST_TARGET static void StoreSelected(std::uint8_t* dst, Reg pixels, Selection selected) {
+    if (selected == 0xF) {
+      Store(dst, pixels);
+      return;
+    }
+    alignas(16) std::uint8_t lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pixels);
+    for (std::ptrdiff_t lane = 0; lane < 4; ++lane) {
+      if ((selected & (1 << lane)) != 0) std::memcpy(dst + 4 * lane, lanes + 4 * lane, 3);
+    }
+  }
+  COLORTWIST_TARGET static bool IsUnselectedBlock(const std::uint8_t* mask) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(Load(mask), _mm_setzero_si128())) == 0xFFFF;
+  }
 };
 
 }  // namespace
 }  // namespace colortwist
 
 #include "GroupArithmetic.h"
+#include "RowLoops.h"
 
 namespace colortwist {
-namespace {
-
-struct TwistRowBody {
-  template <int Shift, bool Folded>
-  COLORTWIST_TARGET static void Run(const FixedTwist& twist, const std::uint8_t* src, std::uint8_t* dst,
-                                    std::int32_t width) {
-    std::ptrdiff_t i = 0;
-    if (width >= 4) {
-      const RoundedTwister<Sse2, Shift, Folded> twister(twist);
-      for (; i + 4 <= width; i += 4) {
-        const __m128i converted = twister.Convert(Sse2::Load(src + 4 * i));
-        Sse2::Store(dst + 4 * i, Sse2::KeepByte3(converted, Sse2::Load(dst + 4 * i)));
-      }
-    }
-    for (; i < width; ++i) TwistPixel(src + 4 * i, dst + 4 * i, twist);
-  }
-};
-
-// Stores bytes 0-2 of the selected pixels of a group and nothing else:
-// unselected pixels may belong to another thread.
-COLORTWIST_TARGET inline void StoreSelected(std::uint8_t* dst, __m128i pixels, int unselected) {
-  if (unselected == 0) {
-    Sse2::Store(dst, pixels);
-    return;
-  }
-  alignas(16) std::uint8_t lanes[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pixels);
-  for (std::ptrdiff_t lane = 0; lane < 4; ++lane) {
-    if ((unselected & (1 << lane)) == 0) std::memcpy(dst + 4 * lane, lanes + 4 * lane, 3);
-  }
-}
-
-COLORTWIST_TARGET inline bool IsUnselectedBlock(const std::uint8_t* mask) {
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(Sse2::Load(mask), _mm_setzero_si128())) == 0xFFFF;
-}
-
-// Returns the first pixel left.
-COLORTWIST_TARGET std::ptrdiff_t MaskedGroups(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                              std::int32_t width, const ExactFixedTwist& twist) {
-  // Unselected blocks at the start of the row are passed before the
-  // constants are built: wholly unselected rows cost almost nothing.
-  std::ptrdiff_t i = 0;
-  while (i + 16 <= width && IsUnselectedBlock(mask + i)) i += 16;
-  if (i + 4 > width) return i;
-  const ExactTwister<Sse2> twister(twist);
-  const __m128i zero = _mm_setzero_si128();
-  while (i + 4 <= width) {
-    // Sixteen unselected pixels at a time are skipped with one test.
-    if (i + 16 <= width && IsUnselectedBlock(mask + i)) {
-      i += 16;
-      continue;
-    }
-    std::int32_t four = 0;
-    std::memcpy(&four, mask + i, sizeof four);
-    if (four != 0) {
-      const __m128i converted = Sse2::KeepByte3(twister.Convert(Sse2::Load(src + 4 * i)), Sse2::Load(dst + 4 * i));
-      StoreSelected(dst + 4 * i, converted, _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_cvtsi32_si128(four), zero)) & 0xF);
-    }
-    i += 4;
-  }
-  return i;
-}
-
-}  // namespace
 
 void TwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
-  WithRoundedForm<TwistRowBody>(twist, src, dst, width);
+  TwistRows<Sse2>::Twist(src, dst, width, twist);
 }
 
-COLORTWIST_TARGET void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                           std::int32_t width, const ExactFixedTwist& twist) {
-  std::ptrdiff_t i = 0;
-  if (width >= 4) i = MaskedGroups(src, dst, mask, width, twist);
-  for (; i < width; ++i) {
-    if (mask[i] != 0) ExactTwistPixel(src + 4 * i, dst + 4 * i, twist);
-  }
+void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
+                         const ExactFixedTwist& twist) {
+  TwistRows<Sse2>::Masked(src, dst, mask, width, twist);
 }
 
 }  // namespace colortwist

@@ -1,18 +1,24 @@
 // Throughput of the image conversions in Mpix/s, each beside a memcpy of the
-// same image measured in the same run, for three frame sizes; and the cost
-// of one call on a tiny image.
+// same image measured in the same run, for three frame sizes; the cost of
+// one call on a tiny image; and every kernel set this processor runs, forced
+// in turn through the kernels' test hook, side by side.
 #include <ColorSpace/ColorSpace.h>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ColorTables.h"
+#include "ColorTwist.h"
 #include "Conversions.h"
+#include "TwistKernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -27,6 +33,8 @@
 namespace {
 
 using testing_support::Conversion;
+
+const std::string kSetPrefix = "set ";
 
 struct FrameSize {
   int width;
@@ -155,8 +163,8 @@ void BM_Convert(benchmark::State& state, FrameSize size, Conversion conversion, 
 
 // What one call costs beyond its pixels: a tiny image, reported in ns per
 // call.
-void BM_SmallCall(benchmark::State& state, int side, Conversion conversion, MaskKind kind) {
-  Frame frame(side, side, kind);
+void BM_SmallCall(benchmark::State& state, int width, int height, Conversion conversion, MaskKind kind) {
+  Frame frame(width, height, kind);
   CColorSpace converter;
   const bool useMask = kind != MaskKind::kNone;
   for (auto _ : state) {
@@ -189,6 +197,52 @@ void BM_PlainExactLoop(benchmark::State& state, FrameSize size, MaskKind kind) {
     benchmark::ClobberMemory();
   }
   SetPixelRate(state, frame.Pixels());
+}
+
+// One kernel set forced for the length of a benchmark.
+class ForcedKernelSet {
+ public:
+  explicit ForcedKernelSet(int index) { colortwist::UseKernelSetForTesting(index); }
+  ~ForcedKernelSet() { colortwist::ResetKernelSetForTesting(); }
+  ForcedKernelSet(const ForcedKernelSet&) = delete;
+  ForcedKernelSet& operator=(const ForcedKernelSet&) = delete;
+};
+
+// RGB to YUV through the kernels' own entry points (what the library calls
+// after checking the descriptors), with one kernel set forced. The fixed
+// forms are the library's, made once.
+const colortwist::FixedTwist kRoundedRGBtoYUV = *colortwist::MakeFixedTwist(colorspace::kTwistRGBtoYUV);
+const colortwist::ExactFixedTwist kExactRGBtoYUV = *colortwist::MakeExactFixedTwist(colorspace::kExactRGBtoYUV);
+
+bool ConvertWithKernels(Frame& frame, bool inPlace, MaskKind kind) {
+  std::uint8_t* out = inPlace ? frame.source.data() : frame.destination.data();
+  const colortwist::TwistSize size{frame.width, frame.height};
+  const int status =
+      kind == MaskKind::kNone
+          ? colortwist::ColorTwist(frame.source.data(), 4 * frame.width, out, 4 * frame.width, size, kRoundedRGBtoYUV)
+          : colortwist::MaskedTwist(frame.source.data(), 4 * frame.width, out, 4 * frame.width, frame.mask.data(),
+                                    frame.width, size, kExactRGBtoYUV);
+  return status == 0;
+}
+
+void BM_KernelSet(benchmark::State& state, int set, FrameSize size, bool inPlace, MaskKind kind) {
+  Frame frame(size, kind);
+  const ForcedKernelSet forced(set);
+  for (auto _ : state) {
+    if (!ConvertWithKernels(frame, inPlace, kind)) state.SkipWithError("conversion refused");
+    benchmark::ClobberMemory();
+  }
+  SetPixelRate(state, frame.Pixels());
+}
+
+// One call on a small image with one kernel set forced, in ns per call.
+void BM_KernelSetCall(benchmark::State& state, int set, int width, int height, MaskKind kind) {
+  Frame frame(width, height, kind);
+  const ForcedKernelSet forced(set);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ConvertWithKernels(frame, false, kind));
+    benchmark::ClobberMemory();
+  }
 }
 
 #if defined(COLORSPACE_BENCH_OPENCV)
@@ -259,6 +313,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("\n| one call | ns |\n|---|---:|\n");
       for (const Row& call : calls_) std::printf("| %s | %.1f |\n", call.name.c_str(), call.value);
     }
+    PrintSetsSideBySide(memcpyRate);
   }
 
  private:
@@ -267,17 +322,97 @@ class RatioReporter : public benchmark::ConsoleReporter {
     double value;
   };
   static std::string SizeOf(const std::string& name) { return name.substr(name.rfind('/') + 1); }
+
+  // Rows named "set <name>: <case>" become one table: a line per case, a
+  // column per set; frames in Mpix/s (and x memcpy), calls in ns.
+  void PrintSetsSideBySide(const std::map<std::string, double>& memcpyRate) const {
+    std::vector<std::string> sets;
+    std::vector<std::string> cases;
+    std::map<std::pair<std::string, std::string>, Row> cells;
+    const auto collect = [&](const std::vector<Row>& rows, bool frames) {
+      for (const Row& row : rows) {
+        if (row.name.rfind(kSetPrefix, 0) != 0) continue;
+        const std::size_t colon = row.name.find(": ");
+        const std::string set = row.name.substr(kSetPrefix.size(), colon - kSetPrefix.size());
+        const std::string what = row.name.substr(colon + 2) + (frames ? "" : " (ns)");
+        if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(set);
+        if (std::find(cases.begin(), cases.end(), what) == cases.end()) cases.push_back(what);
+        cells[{what, set}] = row;
+      }
+    };
+    collect(rows_, true);
+    collect(calls_, false);
+    if (sets.empty()) return;
+    std::printf("\n| RGBtoYUV, kernel set forced |");
+    for (const std::string& set : sets) std::printf(" %s |", set.c_str());
+    std::printf("\n|---|");
+    for (std::size_t i = 0; i < sets.size(); ++i) std::printf("---:|");
+    std::printf("\n");
+    for (const std::string& what : cases) {
+      std::printf("| %s |", what.c_str());
+      for (const std::string& set : sets) {
+        const auto cell = cells.find({what, set});
+        if (cell == cells.end()) {
+          std::printf(" |");
+        } else if (what.size() > 5 && what.compare(what.size() - 5, 5, " (ns)") == 0) {
+          std::printf(" %.1f |", cell->second.value);
+        } else {
+          const auto baseline = memcpyRate.find(SizeOf(what));
+          const double ratio = baseline == memcpyRate.end() ? 0.0 : cell->second.value / baseline->second;
+          std::printf(" %.0f (%.2f) |", cell->second.value, ratio);
+        }
+      }
+      std::printf("\n");
+    }
+    std::printf("(Mpix/s, in brackets x memcpy of the same frame)\n");
+  }
+
   std::vector<Row> rows_;
   std::vector<Row> calls_;
 };
 
+// Every set this processor runs, on the frames and calls the targets name.
+void RegisterKernelSets() {
+  for (int set = 0; set < colortwist::KernelSetCount(); ++set) {
+    if (!colortwist::RunsHere(colortwist::KernelSets()[set])) continue;
+    const std::string prefix = kSetPrefix + colortwist::KernelSets()[set].name + ": ";
+    struct Call {
+      int width;
+      int height;
+    };
+    for (const Call call : {Call{1, 1}, Call{16, 16}, Call{256, 1}}) {
+      for (const MaskKind kind : {MaskKind::kNone, MaskKind::kFull}) {
+        char name[64];
+        std::snprintf(name, sizeof name, "one call, %s, %dx%d", NameOf(kind), call.width, call.height);
+        benchmark::RegisterBenchmark((prefix + name).c_str(), BM_KernelSetCall, set, call.width, call.height, kind);
+      }
+    }
+    for (const FrameSize& size : {kSizes[1], kSizes[2]}) {
+      const std::string suffix = std::string("/") + size.name;
+      benchmark::RegisterBenchmark((prefix + "two images, unmasked" + suffix).c_str(), BM_KernelSet, set, size, false,
+                                   MaskKind::kNone);
+      benchmark::RegisterBenchmark((prefix + "in place, unmasked" + suffix).c_str(), BM_KernelSet, set, size, true,
+                                   MaskKind::kNone);
+      for (const MaskKind kind : {MaskKind::kFull, MaskKind::kHalfRandom, MaskKind::kDisc}) {
+        benchmark::RegisterBenchmark((prefix + "two images, " + NameOf(kind) + suffix).c_str(), BM_KernelSet, set, size,
+                                     false, kind);
+      }
+    }
+  }
+}
+
 void RegisterAll() {
+  RegisterKernelSets();
   const auto conversions = testing_support::AllConversions();
-  for (const int side : {1, 16}) {
+  struct Call {
+    int width;
+    int height;
+  };
+  for (const Call call : {Call{1, 1}, Call{16, 16}, Call{256, 1}}) {
     for (const MaskKind kind : {MaskKind::kNone, MaskKind::kFull}) {
       char name[96];
-      std::snprintf(name, sizeof name, "one call RGBtoYUV two images, %s/%dx%d", NameOf(kind), side, side);
-      benchmark::RegisterBenchmark(name, BM_SmallCall, side, conversions[0], kind);
+      std::snprintf(name, sizeof name, "one call RGBtoYUV two images, %s/%dx%d", NameOf(kind), call.width, call.height);
+      benchmark::RegisterBenchmark(name, BM_SmallCall, call.width, call.height, conversions[0], kind);
     }
   }
   for (const FrameSize& size : kSizes) {
@@ -315,12 +450,7 @@ void RegisterAll() {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-#if defined(__x86_64__) || defined(__i386__)
-  // The library picks its kernels the same way.
-  std::printf("kernel set: %s\n", __builtin_cpu_supports("avx2")   ? "AVX2"
-                                  : __builtin_cpu_supports("sse2") ? "SSE2"
-                                                                   : "portable");
-#endif
+  std::printf("kernel set the library chooses here: %s\n", colortwist::BestKernelSet().name);
   RegisterAll();
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -2,7 +2,9 @@
 // set in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -11,6 +13,10 @@
 #include "ColorTwist.h"
 #include "Conversions.h"
 #include "TwistKernels.h"
+
+#if defined(__aarch64__) && defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -48,40 +54,108 @@ std::vector<std::uint8_t> EveryColour() {
 }
 
 constexpr colortwist::TwistSize kEveryColourSize{4096, 4096};
+constexpr std::size_t kEveryColourBytes = std::size_t{4} << 24;
 
+// Outputs start as canary bytes and run on for a few groups past the last
+// pixel: no kernel may touch those, nor an unselected pixel, nor byte 3.
+constexpr std::uint8_t kCanary = 0xA5;
+constexpr std::size_t kCanaryBytes = std::size_t{4} * 64;
+
+std::vector<std::uint8_t> Canvas() { return std::vector<std::uint8_t>(kEveryColourBytes + kCanaryBytes, kCanary); }
+
+bool CanariesAfterLastPixel(const std::vector<std::uint8_t>& out) {
+  for (std::size_t i = kEveryColourBytes; i < out.size(); ++i) {
+    if (out[i] != kCanary) return false;
+  }
+  return true;
+}
+
+// The whole image is contiguous, so every call goes through the path that
+// converts it as one long row.
 std::vector<std::uint8_t> Twisted(const KernelSet& set, const std::vector<std::uint8_t>& source,
                                   const float (&twist)[3][4]) {
   KernelSetGuard guard(set);
-  std::vector<std::uint8_t> out(source.size(), 0x33);
+  std::vector<std::uint8_t> out = Canvas();
   EXPECT_EQ(colortwist::ColorTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, kEveryColourSize, twist), 0);
+  EXPECT_TRUE(CanariesAfterLastPixel(out)) << set.name;
   return out;
 }
 
 std::vector<std::uint8_t> MaskedTwisted(const KernelSet& set, const std::vector<std::uint8_t>& source,
                                         const std::vector<std::uint8_t>& mask, const double (&matrix)[3][4]) {
   KernelSetGuard guard(set);
-  std::vector<std::uint8_t> out = source;
+  std::vector<std::uint8_t> out = Canvas();
   EXPECT_EQ(colortwist::MaskedTwist(source.data(), 4 * 4096, out.data(), 4 * 4096, mask.data(), 4096, kEveryColourSize,
                                     matrix),
             0);
+  EXPECT_TRUE(CanariesAfterLastPixel(out)) << set.name;
+  std::size_t touched = 0;
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const std::uint8_t* pixel = &out[4 * i];
+    const bool keptAll = pixel[0] == kCanary && pixel[1] == kCanary && pixel[2] == kCanary;
+    if (pixel[3] != kCanary || (mask[i] == 0 && !keptAll)) ++touched;
+  }
+  EXPECT_EQ(touched, 0U) << set.name << ": unselected pixels or bytes 3 written";
   return out;
+}
+
+// Runs of 64 pixels, in turn empty, full, random, and made of 4-pixel runs
+// each empty, full or random: groups of every width come empty, full and
+// mixed, and mask blocks both empty and not.
+std::vector<std::uint8_t> GroupedMask() {
+  std::vector<std::uint8_t> mask(std::size_t{1} << 24);
+  std::mt19937 random(5);
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const auto randomByte = static_cast<std::uint8_t>(random() % 2 == 0 ? 0 : 1 + random() % 255);
+    switch ((i / 64) % 4) {
+      case 0:
+        mask[i] = 0;
+        break;
+      case 1:
+        mask[i] = 0x80;
+        break;
+      case 2:
+        mask[i] = randomByte;
+        break;
+      default:
+        mask[i] = (i / 4) % 3 == 0 ? 0 : ((i / 4) % 3 == 1 ? 1 : randomByte);
+        break;
+    }
+  }
+  return mask;
+}
+
+// Names every set built in: compared with the portable one when this
+// processor runs it, and otherwise why not.
+void LogKernelSets() {
+  for (int i = 0; i < colortwist::KernelSetCount(); ++i) {
+    const KernelSet& set = colortwist::KernelSets()[i];
+    if (&set == &Portable()) {
+      std::printf("kernel set %s: the reference the others are compared with\n", set.name);
+    } else if (colortwist::RunsHere(set)) {
+      std::printf("kernel set %s: run and compared with portable\n", set.name);
+    } else {
+      std::printf("kernel set %s: built, not run: this processor or its OS lacks what it needs (%s)\n", set.name,
+                  set.needs);
+    }
+  }
+  std::printf("best kernel set on this CPU: %s\n", colortwist::BestKernelSet().name);
 }
 
 // All 2^24 colours through each conversion: the fixed-point masked kernels
 // equal the plain double evaluation, and every set equals the portable one
-// on both paths, with a full mask and with a random one.
+// on both paths, with a full mask and with one of empty, full and mixed
+// groups.
 TEST(Kernels, EveryColourEverySet) {
-  std::printf("best kernel set on this CPU: %s\n", colortwist::BestKernelSet().name);
+  LogKernelSets();
   const std::vector<std::uint8_t> colours = EveryColour();
   const std::vector<std::uint8_t> fullMask(std::size_t{1} << 24, 1);
-  std::vector<std::uint8_t> randomMask(std::size_t{1} << 24);
-  std::mt19937 random(5);
-  for (auto& m : randomMask) m = static_cast<std::uint8_t>(random() % 3 == 0 ? 0 : random());
+  const std::vector<std::uint8_t> groupedMask = GroupedMask();
   for (const auto& conversion : testing_support::AllConversions()) {
     const auto twisted = Twisted(Portable(), colours, *conversion.twist);
     const auto masked = MaskedTwisted(Portable(), colours, fullMask, *conversion.exact);
-    const auto randomlyMasked = MaskedTwisted(Portable(), colours, randomMask, *conversion.exact);
-    std::vector<std::uint8_t> viaDouble = colours;
+    const auto groupMasked = MaskedTwisted(Portable(), colours, groupedMask, *conversion.exact);
+    std::vector<std::uint8_t> viaDouble = Canvas();
     for (std::size_t row = 0; row < 4096; ++row) {
       colortwist::MaskedTwistRowDouble_C(colours.data() + row * 4 * 4096, viaDouble.data() + row * 4 * 4096,
                                          fullMask.data() + row * 4096, 4096, *conversion.exact);
@@ -91,7 +165,7 @@ TEST(Kernels, EveryColourEverySet) {
       ASSERT_EQ(Twisted(*set, colours, *conversion.twist), twisted) << conversion.name << " " << set->name;
       ASSERT_EQ(MaskedTwisted(*set, colours, fullMask, *conversion.exact), masked)
           << conversion.name << " " << set->name;
-      ASSERT_EQ(MaskedTwisted(*set, colours, randomMask, *conversion.exact), randomlyMasked)
+      ASSERT_EQ(MaskedTwisted(*set, colours, groupedMask, *conversion.exact), groupMasked)
           << conversion.name << " " << set->name;
     }
   }
@@ -196,32 +270,83 @@ TEST(Kernels, LayoutsMasksAndRandomMatrices) {
   }
 }
 
-// Unselected pixels and byte 3 keep their values in every set.
-TEST(Kernels, MaskedLeavesUnselectedPixelsAndByte3) {
+// Unselected pixels, byte 3 and the bytes after the last pixel keep their
+// values in every set, on both paths, for rows shorter and longer than a
+// group.
+TEST(Kernels, LeaveUnselectedPixelsByte3AndWhatFollows) {
   std::mt19937 random(13);
   std::vector<const KernelSet*> sets = SetsToCompare();
   sets.push_back(&Portable());
+  constexpr std::size_t kAfter = 256;
   for (const KernelSet* set : sets) {
     KernelSetGuard guard(*set);
-    for (MaskKind kind : {MaskKind::kEmpty, MaskKind::kAlternating, MaskKind::kRandom, MaskKind::kLongRuns}) {
-      const std::int32_t width = 203;
-      std::vector<std::uint8_t> source(std::size_t{4} * width);
-      std::vector<std::uint8_t> destination(std::size_t{4} * width);
-      for (auto& b : source) b = static_cast<std::uint8_t>(random());
-      for (auto& b : destination) b = static_cast<std::uint8_t>(random());
-      const auto before = destination;
-      const auto mask = MakeMask(kind, width, random);
-      ASSERT_EQ(colortwist::MaskedTwist(source.data(), 0, destination.data(), 0, mask.data(), 0, {width, 1},
-                                        colorspace::kExactYCbCrtoRGB),
-                0);
-      for (std::int32_t i = 0; i < width; ++i) {
-        ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]);
-        if (mask[i] == 0) {
-          ASSERT_EQ(std::memcmp(&destination[std::size_t{4} * i], &before[std::size_t{4} * i], 4), 0) << set->name;
+    for (const std::int32_t width : {1, 3, 7, 15, 16, 17, 31, 63, 65, 203}) {
+      for (MaskKind kind :
+           {MaskKind::kEmpty, MaskKind::kFull, MaskKind::kAlternating, MaskKind::kRandom, MaskKind::kLongRuns}) {
+        std::vector<std::uint8_t> source(std::size_t{4} * width);
+        std::vector<std::uint8_t> destination(std::size_t{4} * width + kAfter);
+        for (auto& b : source) b = static_cast<std::uint8_t>(random());
+        for (auto& b : destination) b = static_cast<std::uint8_t>(random());
+        const auto before = destination;
+        const auto mask = MakeMask(kind, width, random);
+        ASSERT_EQ(colortwist::MaskedTwist(source.data(), 0, destination.data(), 0, mask.data(), 0, {width, 1},
+                                          colorspace::kExactYCbCrtoRGB),
+                  0);
+        for (std::int32_t i = 0; i < width; ++i) {
+          ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]) << set->name;
+          if (mask[i] == 0) {
+            ASSERT_EQ(std::memcmp(&destination[std::size_t{4} * i], &before[std::size_t{4} * i], 4), 0) << set->name;
+          }
         }
+        ASSERT_TRUE(std::equal(destination.end() - kAfter, destination.end(), before.end() - kAfter)) << set->name;
+        ASSERT_EQ(
+            colortwist::ColorTwist(source.data(), 0, destination.data(), 0, {width, 1}, colorspace::kTwistRGBtoYUV), 0);
+        for (std::int32_t i = 0; i < width; ++i) ASSERT_EQ(destination[4 * i + 3], before[4 * i + 3]) << set->name;
+        ASSERT_TRUE(std::equal(destination.end() - kAfter, destination.end(), before.end() - kAfter)) << set->name;
       }
     }
   }
+}
+
+// The dispatcher picks the set the processor model should get: CI names it
+// in COLORSPACE_EXPECTED_KERNEL_SET for each model it emulates, so that a
+// set that is never chosen cannot pass unnoticed.
+TEST(Kernels, BestSetIsTheExpectedOne) {
+#if defined(__aarch64__) && defined(__linux__) && defined(PR_SVE_GET_VL)
+  const int vectorLength = prctl(PR_SVE_GET_VL);
+  if (vectorLength >= 0) std::printf("SVE vector length: %d bits\n", 8 * (vectorLength & PR_SVE_VL_LEN_MASK));
+#endif
+  const char* expected = std::getenv("COLORSPACE_EXPECTED_KERNEL_SET");
+  if (expected == nullptr) GTEST_SKIP() << "COLORSPACE_EXPECTED_KERNEL_SET not set";
+  EXPECT_STREQ(colortwist::BestKernelSet().name, expected);
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The detection agrees with the compiler's own, which also asks the OS.
+TEST(Kernels, DetectionAgreesWithTheCompiler) {
+  const colortwist::CpuFeatures cpu = colortwist::DetectCpuFeatures();
+  EXPECT_EQ(cpu.avx2, __builtin_cpu_supports("avx2") != 0);
+  const bool avx512 = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+                      __builtin_cpu_supports("avx512vl") != 0;
+  EXPECT_EQ(cpu.avx512, avx512);
+  EXPECT_EQ(cpu.avx512Vnni, avx512 && __builtin_cpu_supports("avx512vnni") != 0);
+}
+#endif
+
+// The limits of the rounded fixed-point form: a weight that rounds to 2^15
+// at the coarsest grid (2^-10) has none, nor has a constant beyond 2^20.
+TEST(Kernels, FixedFormLimits) {
+  const auto with = [](float weight, float constant) {
+    const float twist[3][4] = {{weight, 0, 0, constant}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    return colortwist::MakeFixedTwist(twist);
+  };
+  ASSERT_TRUE(with(31.9F, 0).has_value());
+  EXPECT_EQ(with(31.9F, 0)->shift, 10);
+  EXPECT_FALSE(with(32.0F, 0).has_value());
+  EXPECT_FALSE(with(-32.0F, 0).has_value());
+  EXPECT_EQ(with(1.0F, 65536.0F)->shift, 14);
+  EXPECT_EQ(with(1.0F, 1048576.0F)->shift, 10);
+  EXPECT_FALSE(with(1.0F, 1048704.0F).has_value());
 }
 
 TEST(Kernels, StatusForBadArguments) {
