@@ -52,14 +52,15 @@ CpuFeatures DetectCpuFeatures() {
   if (maxLeaf < 1) return features;
   const CpuidResult leaf1 = Cpuid(1, 0);
   features.sse2 = (leaf1.edx & kSse2Bit) != 0;
-  // XGETBV exists only when OSXSAVE is set; the OS must save both the SSE
-  // and the AVX halves of the YMM registers before AVX2 may be used.
-  const bool osSavesYmm =
-      (leaf1.ecx & kOsxsaveBit) != 0 && (leaf1.ecx & kAvxBit) != 0 && (ReadXcr0() & kSseAndAvxState) == kSseAndAvxState;
-  if (!osSavesYmm || maxLeaf < 7) return features;
+  // XGETBV exists only when OSXSAVE is set. The OS must save both the SSE
+  // and the AVX halves of the YMM registers before AVX2 may be used, and the
+  // opmask and both halves of the ZMM registers besides before AVX-512.
+  if ((leaf1.ecx & kOsxsaveBit) == 0 || (leaf1.ecx & kAvxBit) == 0 || maxLeaf < 7) return features;
+  const std::uint64_t osSaves = ReadXcr0();
+  if ((osSaves & kSseAndAvxState) != kSseAndAvxState) return features;
   const CpuidResult leaf7 = Cpuid(7, 0);
   features.avx2 = (leaf7.ebx & kAvx2Bit) != 0;
-  const bool osSavesZmm = (ReadXcr0() & kAvx512State) == kAvx512State;
+  const bool osSavesZmm = (osSaves & kAvx512State) == kAvx512State;
   features.avx512 = features.avx2 && osSavesZmm && (leaf7.ebx & kAvx512Bits) == kAvx512Bits;
   features.avx512Vnni = features.avx512 && (leaf7.ecx & kAvx512VnniBit) != 0;
   return features;

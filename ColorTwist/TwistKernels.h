@@ -67,6 +67,9 @@ struct KernelSet {
 };
 
 // Every set built in, best first; the last one, portable, runs anywhere.
+// A new instruction set is a register wrapper (RowLoops.h lists what it
+// provides) in its own file, its two row kernels declared above, and one
+// entry in the list in KernelSets.cpp.
 const KernelSet* KernelSets();
 int KernelSetCount();
 

@@ -371,20 +371,24 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::vector<Row> calls_;
 };
 
+// The small images whose one call is timed: a pixel, a 16x16 image and the
+// same 256 pixels as one row.
+struct SmallImage {
+  int width;
+  int height;
+};
+constexpr SmallImage kSmallImages[] = {{1, 1}, {16, 16}, {256, 1}};
+
 // Every set this processor runs, on the frames and calls the targets name.
 void RegisterKernelSets() {
   for (int set = 0; set < colortwist::KernelSetCount(); ++set) {
     if (!colortwist::RunsHere(colortwist::KernelSets()[set])) continue;
     const std::string prefix = kSetPrefix + colortwist::KernelSets()[set].name + ": ";
-    struct Call {
-      int width;
-      int height;
-    };
-    for (const Call call : {Call{1, 1}, Call{16, 16}, Call{256, 1}}) {
+    for (const SmallImage image : kSmallImages) {
       for (const MaskKind kind : {MaskKind::kNone, MaskKind::kFull}) {
         char name[64];
-        std::snprintf(name, sizeof name, "one call, %s, %dx%d", NameOf(kind), call.width, call.height);
-        benchmark::RegisterBenchmark((prefix + name).c_str(), BM_KernelSetCall, set, call.width, call.height, kind);
+        std::snprintf(name, sizeof name, "one call, %s, %dx%d", NameOf(kind), image.width, image.height);
+        benchmark::RegisterBenchmark((prefix + name).c_str(), BM_KernelSetCall, set, image.width, image.height, kind);
       }
     }
     for (const FrameSize& size : {kSizes[1], kSizes[2]}) {
@@ -404,15 +408,12 @@ void RegisterKernelSets() {
 void RegisterAll() {
   RegisterKernelSets();
   const auto conversions = testing_support::AllConversions();
-  struct Call {
-    int width;
-    int height;
-  };
-  for (const Call call : {Call{1, 1}, Call{16, 16}, Call{256, 1}}) {
+  for (const SmallImage image : kSmallImages) {
     for (const MaskKind kind : {MaskKind::kNone, MaskKind::kFull}) {
       char name[96];
-      std::snprintf(name, sizeof name, "one call RGBtoYUV two images, %s/%dx%d", NameOf(kind), call.width, call.height);
-      benchmark::RegisterBenchmark(name, BM_SmallCall, call.width, call.height, conversions[0], kind);
+      std::snprintf(name, sizeof name, "one call RGBtoYUV two images, %s/%dx%d", NameOf(kind), image.width,
+                    image.height);
+      benchmark::RegisterBenchmark(name, BM_SmallCall, image.width, image.height, conversions[0], kind);
     }
   }
   for (const FrameSize& size : kSizes) {

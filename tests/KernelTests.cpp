@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "ColorTables.h"
@@ -125,6 +126,16 @@ std::vector<std::uint8_t> GroupedMask() {
   return mask;
 }
 
+// What the detection found, in the words of the sets' needs.
+std::string Offered() {
+  const colortwist::CpuFeatures cpu = colortwist::DetectCpuFeatures();
+  std::string offered = cpu.sse2 ? "sse2" : "no sse2";
+  if (cpu.avx2) offered += ", avx2 with YMM state saved";
+  if (cpu.avx512) offered += ", avx512f, avx512bw and avx512vl with ZMM and opmask state saved";
+  if (cpu.avx512Vnni) offered += ", avx512_vnni";
+  return offered;
+}
+
 // Names every set built in: compared with the portable one when this
 // processor runs it, and otherwise why not.
 void LogKernelSets() {
@@ -135,11 +146,12 @@ void LogKernelSets() {
     } else if (colortwist::RunsHere(set)) {
       std::printf("kernel set %s: run and compared with portable\n", set.name);
     } else {
-      std::printf("kernel set %s: built, not run: this processor or its OS lacks what it needs (%s)\n", set.name,
-                  set.needs);
+      std::printf("kernel set %s: built, not run: it needs %s; this processor and its OS offer %s\n", set.name,
+                  set.needs, Offered().c_str());
     }
   }
   std::printf("best kernel set on this CPU: %s\n", colortwist::BestKernelSet().name);
+  std::fflush(stdout);
 }
 
 // All 2^24 colours through each conversion: the fixed-point masked kernels
