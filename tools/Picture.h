@@ -37,7 +37,11 @@ bool Convertible(Model from, Model to);
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
                           bool exact);
 
-// The three components side by side as grey images: first, second, third.
+// The longest side a PNG may have.
+inline constexpr std::uint64_t kMaxPngSide = 0x7FFFFFFF;
+
+// The three components as grey images, first, second, third: side by side,
+// or one above the other when three widths do not fit in a PNG row.
 GreyPicture Planes(const Picture& picture);
 
 }  // namespace cstool
