@@ -133,8 +133,15 @@ TEST_F(Hostile, MemoryBudgetIsSharedByAllJobs) {
                 "more than the memory budget");
   run = Refused("planes --max-pixels 100000000000000 " + Path("million.png") + " " + Path("out.png"),
                 "more than the memory budget");
+  // An allocation that fails within the budget: one line, no temporary.
+  WriteFile(Path("big.png"), kPngSignature + ChunkBytes(GreyHeader(8000, 8000)) + idat + ChunkBytes({"IEND", ""}));
+  run = RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("big.png") + " " + Path("out.png"),
+                    Path("../err-" + Stamp()), rlim_t{160} << 20, RLIMIT_AS);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err, "colorspace: " + Path("big.png") + ": out of memory while reading it\n");
   fs::remove(Path("claim.png"));
   fs::remove(Path("million.png"));
+  fs::remove(Path("big.png"));
 
   // Four pictures of 9 MB each under a 12 MiB budget: one at a time.
   std::string inputs;

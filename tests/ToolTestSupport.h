@@ -134,16 +134,17 @@ struct MeasuredRun {
   long peakKiB = 0;
 };
 
-// Runs `command` through the shell, standard error to `errPath`; a file
-// size limit applies when `maxFileBytes` is not 0.
-inline MeasuredRun RunMeasured(const std::string& command, const std::string& errPath, rlim_t maxFileBytes = 0) {
+// Runs `command` through the shell, standard error to `errPath`, with
+// `resource` (RLIMIT_FSIZE, RLIMIT_AS) limited to `limit` when it is not 0.
+inline MeasuredRun RunMeasured(const std::string& command, const std::string& errPath, rlim_t limit = 0,
+                               int resource = RLIMIT_FSIZE) {
   MeasuredRun run;
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
-    if (maxFileBytes != 0) {
-      const rlimit limit{maxFileBytes, maxFileBytes};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
+    if (limit != 0) {
+      const rlimit bound{limit, limit};
+      ::setrlimit(resource, &bound);
     }
     const std::string line = "exec " + command + " 2>" + errPath;
     ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));

@@ -22,27 +22,32 @@ std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::u
          " pixels, above the limit of " + std::to_string(maxPixels) + " (--max-pixels)";
 }
 
-ReadResult ReadImage(const std::string& path, const ReadLimits& limits, Picture& picture) {
+ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture) {
   ReadResult result;
   try {
-    auto input = InputFile::Open(path, result.error);
-    if (!input) return result;
     unsigned char signature[8] = {};
-    const std::size_t got = input->Peek(signature, sizeof signature);
+    const std::size_t got = input.Peek(signature, sizeof signature);
     if (got == sizeof signature && std::memcmp(signature, kPngSignature, sizeof kPngSignature) == 0) {
-      return ReadPng(*input, limits, picture);
+      return ReadPng(input, limits, picture);
     }
     if (got >= sizeof kJpegSignature && std::memcmp(signature, kJpegSignature, sizeof kJpegSignature) == 0) {
-      return ReadJpeg(*input, limits, picture);
+      return ReadJpeg(input, limits, picture);
     }
-    result.error =
-        input->Failed() ? "cannot read " + path + ": " + input->Reason() : path + " is neither a PNG nor a JPEG file";
+    result.error = input.Failed() ? "cannot read " + input.Path() + ": " + input.Reason()
+                                  : input.Path() + " is neither a PNG nor a JPEG file";
   } catch (const std::bad_alloc&) {
     picture = Picture{};
     result = ReadResult{};
-    result.error = path + ": out of memory while reading it";
+    result.error = input.Path() + ": out of memory while reading it";
   }
   return result;
+}
+
+ReadResult ReadImage(const std::string& path, const ReadLimits& limits, Picture& picture) {
+  ReadResult result;
+  auto input = InputFile::Open(path, result.error);
+  if (!input) return result;
+  return ReadImage(*input, limits, picture);
 }
 
 ReadResult ReadImage(const std::string& path, std::uint64_t maxPixels, Picture& picture) {

@@ -43,6 +43,8 @@ struct ReadResult {
 // selection, for the caller to decide.
 ReadResult ReadImage(const std::string& path, const ReadLimits& limits, Picture& picture);
 ReadResult ReadImage(const std::string& path, std::uint64_t maxPixels, Picture& picture);
+// The same from an input already open.
+ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture);
 
 enum class Compression { kFast, kDefault, kBest };
 

@@ -29,6 +29,13 @@ std::optional<InputFile> InputFile::Open(const std::string& path, std::string& e
   return input;
 }
 
+InputFile InputFile::FromStream(std::FILE* stream, const std::string& path) {
+  InputFile input;
+  input.path_ = path;
+  input.file_ = stream;
+  return input;
+}
+
 InputFile::InputFile(InputFile&& other) noexcept
     : path_(std::move(other.path_)),
       file_(other.file_),

@@ -15,6 +15,8 @@ class InputFile {
   // Opens `path` ("-": standard input); on failure returns nothing and sets
   // `error`. A directory is refused.
   static std::optional<InputFile> Open(const std::string& path, std::string& error);
+  // An open stream, read as `path`; the caller keeps it open and closes it.
+  static InputFile FromStream(std::FILE* stream, const std::string& path);
 
   InputFile(InputFile&& other) noexcept;
   InputFile& operator=(InputFile&&) = delete;

@@ -113,7 +113,7 @@ class ChunkWatch {
       seenPixels_ = true;
     } else if (length_ > kMaxChunkBytes) {
       // libpng would allocate what the chunk claims before reading it.
-      return Refuse("its " + std::string(reinterpret_cast<const char*>(type_), 4) + " chunk claims " +
+      return Refuse("its " + Printable(std::string(reinterpret_cast<const char*>(type_), 4), 4) + " chunk claims " +
                     std::to_string(length_) + " bytes, more than the " + std::to_string(kMaxChunkBytes >> 20) +
                     " MiB any chunk but the pixel data may have");
     }
