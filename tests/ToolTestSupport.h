@@ -197,7 +197,7 @@ inline std::string EncodeJpeg(const JpegSettings& settings) {
   std::vector<JSAMPLE> row(static_cast<std::size_t>(settings.width * settings.components));
   while (encoder.next_scanline < encoder.image_height) {
     for (std::size_t i = 0; i < row.size(); ++i) {
-      row[i] = static_cast<JSAMPLE>((i * 3 + encoder.next_scanline * 5) % 256);
+      row[i] = static_cast<JSAMPLE>((i * 3 + std::size_t{encoder.next_scanline} * 5) % 256);
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&encoder, rows, 1);
