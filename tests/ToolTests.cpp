@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -24,101 +23,14 @@
 #include "Commands.h"
 #include "ImageFile.h"
 #include "Picture.h"
+#include "ToolTestSupport.h"
 
 namespace {
 
+using namespace tooltest;
 namespace fs = std::filesystem;
 using cstool::Model;
 using cstool::Picture;
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-class Tool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("colorspace-tool-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  ToolRun Colorspace(const std::string& arguments) const {
-    const std::string out = Path("stdout.txt");
-    const std::string err = Path("stderr.txt");
-    const std::string command = std::string(COLORSPACE_TOOL) + " " + arguments + " >" + out + " 2>" + err;
-    const int raw = std::system(command.c_str());
-    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-    fs::remove(out);
-    fs::remove(err);
-    return run;
-  }
-
-  static std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  static Picture Read(const std::string& path) {
-    Picture picture;
-    const cstool::ReadResult result = cstool::ReadImage(path, cstool::kDefaultMaxPixels, picture);
-    EXPECT_TRUE(result.ok) << path << ": " << result.error;
-    return picture;
-  }
-
-  static void Write(const std::string& path, const Picture& picture) {
-    ASSERT_EQ(cstool::WritePicture(path, picture, cstool::Compression::kFast), "");
-  }
-
-  // Only the files a test made itself: no temporary file may be left over.
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  static Picture MakeRandomPicture(int width, int height, unsigned seed = 3) {
-    Picture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    std::mt19937 random(seed);
-    for (auto& b : picture.bgra) b = static_cast<std::uint8_t>(random());
-    return picture;
-  }
-
-  // White where `selected` says, black elsewhere.
-  static Picture MakeMask(int width, int height, bool (*selected)(std::size_t)) {
-    Picture mask = MakeRandomPicture(width, height);
-    mask.hasAlpha = false;
-    for (std::size_t p = 0; p < mask.Pixels(); ++p) {
-      const std::uint8_t value = selected(p) ? 255 : 0;
-      std::memset(&mask.bgra[4 * p], value, 3);
-      mask.bgra[4 * p + 3] = 255;
-    }
-    return mask;
-  }
-
-  fs::path dir_;
-};
-
-int MaxDifference(const Picture& a, const Picture& b, bool alpha) {
-  int worst = 0;
-  for (std::size_t i = 0; i < a.bgra.size(); ++i) {
-    if (!alpha && i % 4 == 3) continue;
-    worst = std::max(worst, std::abs(int{a.bgra[i]} - int{b.bgra[i]}));
-  }
-  return worst;
-}
 
 TEST_F(Tool, DemoWritesItsFilesAndExplainsItsTable) {
   const ToolRun run = Colorspace("demo " + Path("demo"));
@@ -332,31 +244,18 @@ TEST_F(Tool, PixelLimitRefusesBeforeAllocating) {
   EXPECT_EQ(Colorspace("convert --to yuv --max-pixels 100 " + Path("small.png") + " " + Path("out.png")).status, 0);
 }
 
-// JPEG input, made here with libjpeg-turbo: colour and grey are read, CMYK
-// is refused.
+// JPEG input, made here with libjpeg: colour and grey are read, CMYK is
+// refused.
 TEST_F(Tool, JpegInputIsReadAndWrittenAsPng) {
   const int width = 48;
-  const int height = 32;
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 4);
-  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>((i * 7) % 251);
-  tjhandle encoder = tjInitCompress();
-  const struct {
-    const char* name;
-    int format;
-    int subsampling;
-  } files[] = {
-      {"colour.jpg", TJPF_BGRX, TJSAMP_444}, {"grey.jpg", TJPF_BGRX, TJSAMP_GRAY}, {"cmyk.jpg", TJPF_CMYK, TJSAMP_444}};
-  for (const auto& file : files) {
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(encoder, pixels.data(), width, 4 * width, height, file.format, &jpeg, &size, file.subsampling,
-                          95, 0),
-              0);
-    std::ofstream(Path(file.name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(jpeg), static_cast<std::streamsize>(size));
-    tjFree(jpeg);
-  }
-  tjDestroy(encoder);
+  JpegSettings settings;
+  settings.width = width;
+  settings.height = 32;
+  WriteFile(Path("colour.jpg"), EncodeJpeg(settings));
+  settings.components = 1;
+  WriteFile(Path("grey.jpg"), EncodeJpeg(settings));
+  settings.components = 4;
+  WriteFile(Path("cmyk.jpg"), EncodeJpeg(settings));
 
   ToolRun run = Colorspace("convert --to ycbcr " + Path("colour.jpg") + " " + Path("colour.png"));
   ASSERT_EQ(run.status, 0) << run.err;

@@ -6,7 +6,9 @@
 namespace cstool {
 namespace {
 
-constexpr std::uint8_t kSelectionFormat = 1;  // bit per pixel, zlib
+constexpr std::uint8_t kSelectionFormat = 2;        // geometry, then bit per pixel, zlib
+constexpr std::uint8_t kSelectionFormatNoSize = 1;  // bit per pixel, zlib: written before the geometry was
+constexpr std::size_t kSelectionHeaderBytes = 9;
 constexpr const char* kMixedPrefix = "mixed: ";
 
 std::size_t RowBytes(std::int32_t width) { return (static_cast<std::size_t>(width) + 7) / 8; }
@@ -86,22 +88,51 @@ std::vector<std::uint8_t> PackSelection(const std::vector<std::uint8_t>& selecti
     }
   }
   uLongf packedSize = compressBound(static_cast<uLong>(bits.size()));
-  std::vector<std::uint8_t> packed(1 + packedSize);
+  std::vector<std::uint8_t> packed(kSelectionHeaderBytes + packedSize);
   packed[0] = kSelectionFormat;
-  if (compress2(packed.data() + 1, &packedSize, bits.data(), static_cast<uLong>(bits.size()), Z_BEST_SPEED) != Z_OK) {
+  for (int i = 0; i < 4; ++i) {
+    packed[1 + static_cast<std::size_t>(i)] =
+        static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
+    packed[5 + static_cast<std::size_t>(i)] =
+        static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
+  }
+  if (compress2(packed.data() + kSelectionHeaderBytes, &packedSize, bits.data(), static_cast<uLong>(bits.size()),
+                Z_BEST_SPEED) != Z_OK) {
     return {};
   }
-  packed.resize(1 + packedSize);
+  packed.resize(kSelectionHeaderBytes + packedSize);
   return packed;
 }
 
 std::vector<std::uint8_t> UnpackSelection(const std::uint8_t* data, std::size_t size, std::int32_t width,
-                                          std::int32_t height) {
-  if (size < 1 || data[0] != kSelectionFormat || width <= 0 || height <= 0) return {};
+                                          std::int32_t height, std::string& why) {
+  if (size >= 1 && data[0] == kSelectionFormatNoSize) {
+    why =
+        "chunk does not say which picture it belongs to (an older colorspace wrote it): give the selection with "
+        "--mask, or --forget-selection";
+    return {};
+  }
+  if (size < kSelectionHeaderBytes || data[0] != kSelectionFormat || width <= 0 || height <= 0) {
+    why = "chunk is damaged";
+    return {};
+  }
+  auto bigEndian = [](const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+  };
+  const std::uint32_t chunkWidth = bigEndian(data + 1);
+  const std::uint32_t chunkHeight = bigEndian(data + 5);
+  if (chunkWidth != static_cast<std::uint32_t>(width) || chunkHeight != static_cast<std::uint32_t>(height)) {
+    why = "chunk belongs to a " + std::to_string(chunkWidth) + "x" + std::to_string(chunkHeight) + " picture, not " +
+          std::to_string(width) + "x" + std::to_string(height);
+    return {};
+  }
   const std::size_t rowBytes = RowBytes(width);
   std::vector<std::uint8_t> bits(rowBytes * static_cast<std::size_t>(height));
   uLongf bitsSize = static_cast<uLongf>(bits.size());
-  if (uncompress(bits.data(), &bitsSize, data + 1, static_cast<uLong>(size - 1)) != Z_OK || bitsSize != bits.size()) {
+  if (uncompress(bits.data(), &bitsSize, data + kSelectionHeaderBytes,
+                 static_cast<uLong>(size - kSelectionHeaderBytes)) != Z_OK ||
+      bitsSize != bits.size()) {
+    why = "chunk is damaged";
     return {};
   }
   std::vector<std::uint8_t> selection(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));

@@ -37,12 +37,13 @@ bool ParseModelText(const std::string& text, ModelRecord& record);
 // What to tell a user about a file's model.
 std::string Describe(const ModelRecord& record);
 
-// The selection as stored in the file: a format byte, then the mask at one
-// bit per pixel, rows padded to whole bytes, compressed with zlib.
+// The selection as stored in the file: a format byte (2), the picture's
+// width and height (4 bytes each, most significant first), then the mask at
+// one bit per pixel, rows padded to whole bytes, compressed with zlib.
 std::vector<std::uint8_t> PackSelection(const std::vector<std::uint8_t>& selection, std::int32_t width,
                                         std::int32_t height);
-// Empty on any inconsistency.
+// Empty on any inconsistency, with `why` completing "its selection ...".
 std::vector<std::uint8_t> UnpackSelection(const std::uint8_t* data, std::size_t size, std::int32_t width,
-                                          std::int32_t height);
+                                          std::int32_t height, std::string& why);
 
 }  // namespace cstool

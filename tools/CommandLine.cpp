@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace cstool {
@@ -41,27 +42,41 @@ const char* const kConvertHelp =
     "                      not zero). The output\n"
     "                      records that it is mixed and keeps the selection;\n"
     "                      converting it back without --mask uses that selection.\n"
-    "                      A mask that selects nothing is refused.\n"
+    "                      A mask that selects nothing is refused. Given again\n"
+    "                      for a mixed file whose selection chunk another\n"
+    "                      program dropped, it restores the selection.\n"
+    "  --forget-selection  for a mixed file whose selection chunk was dropped:\n"
+    "                      forget its record, and take it as --from says\n"
     "  --out-dir DIR       write DIR/NAME.png for each input (DIR is created)\n"
     "  --jobs N            convert N files at a time (default: one per processor)\n"
     "  --compression fast|default|best\n"
     "                      PNG compression: fast; default (fast for photographs,\n"
     "                      thorough for screenshots and drawings); best\n"
-    "  --max-pixels N      refuse inputs larger than N pixels before reading them\n"
-    "                      (default 134217728)\n"
+    "  --max-pixels N      refuse inputs larger than N pixels from their header,\n"
+    "                      before reading on (default 134217728)\n"
+    "  --max-memory N[K|M|G]\n"
+    "                      the memory all jobs together may take (default: half\n"
+    "                      of the machine's); a file that does not fit waits for\n"
+    "                      others to finish, one that never could is refused\n"
     "\n"
     "OUTPUT may be '-' (standard output), a device or a FIFO: it is then written\n"
     "directly. Other outputs are written to a temporary file and renamed into\n"
     "place only when complete, so a failed or interrupted run leaves existing\n"
     "files as they were; a symbolic link keeps pointing at the replaced file,\n"
-    "which keeps its permissions. An output that is one of the inputs is refused.\n"
+    "which keeps its permissions. An output that is one of the inputs is refused\n"
+    "('-' too, when standard output is an input). With --out-dir, an output name\n"
+    "that is already a symbolic link, a FIFO or a device is refused, never\n"
+    "followed or opened. INPUT may be '-' (standard input) or a pipe.\n"
     "Alpha passes through. JPEG: colour and grey files are read (grey as grey\n"
-    "RGB), CMYK files are refused, and EXIF orientation is ignored.\n";
+    "RGB), CMYK files are refused, and EXIF orientation is ignored. A damaged\n"
+    "JPEG (cut short, corrupt data: anything the decoder warns about) or one\n"
+    "with more than 500 scans is refused.\n";
 
 const char* const kPlanesHelp =
     "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT.png\n"
     "\n"
-    "Writes the picture's three components side by side as grey images. An RGB\n"
+    "Writes the picture's three components side by side as grey images (one\n"
+    "above the other for a picture too wide for that). An RGB\n"
     "picture is converted exactly to --model first (default yuv); a YUV or\n"
     "YCbCr picture is shown as it is. A mixed picture (the output of a masked\n"
     "conversion) is refused.\n"
@@ -69,7 +84,9 @@ const char* const kPlanesHelp =
     "  --model MODEL       yuv or ycbcr\n"
     "  --from MODEL        the input's model, for files that do not record it\n"
     "  --compression fast|default|best\n"
-    "  --max-pixels N      as for convert\n";
+    "  --max-pixels N      as for convert\n"
+    "  --max-memory N[K|M|G]\n"
+    "                      as for convert\n";
 
 const char* const kPixelHelp =
     "usage: colorspace pixel --to MODEL [--from MODEL] [--format=text|hex|csv] A B C\n"
@@ -100,6 +117,8 @@ const KnownOption kKnownOptions[] = {
     {"--mask", true, "convert"},
     {"--out-dir", true, "convert"},
     {"--exact", false, "convert"},
+    {"--forget-selection", false, "convert"},
+    {"--max-memory", true, "convert planes"},
     {"--jobs", true, "convert"},
     {"--compression", true, "convert planes demo"},
     {"--max-pixels", true, "convert planes"},
@@ -134,6 +153,19 @@ std::string Apply(const std::string& name, const std::string& value, Options& op
   if (name == "--mask") options.mask = value;
   if (name == "--out-dir") options.outDir = value;
   if (name == "--exact") options.exact = true;
+  if (name == "--forget-selection") options.forgetSelection = true;
+  if (name == "--max-memory") {
+    std::string digits = value;
+    std::uint64_t unit = 1;
+    const char suffix = digits.empty() ? '\0' : digits.back();
+    if (suffix == 'K' || suffix == 'M' || suffix == 'G') {
+      unit = std::uint64_t{1} << (suffix == 'K' ? 10 : suffix == 'M' ? 20 : 30);
+      digits.pop_back();
+    }
+    const auto amount = PositiveNumber(digits);
+    if (!amount || *amount > UINT64_MAX / unit) return "--max-memory takes a positive number of bytes, or of K, M or G";
+    options.maxMemory = *amount * unit;
+  }
   if (name == "--help") options.help = true;
   if (name == "--jobs") {
     const auto jobs = PositiveNumber(value);

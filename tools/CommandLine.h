@@ -26,9 +26,11 @@ struct Options {
   std::string mask;
   std::string outDir;
   bool exact = false;
+  bool forgetSelection = false;
   bool help = false;
   int jobs = 0;  // 0: one per processor
   std::uint64_t maxPixels = kDefaultMaxPixels;
+  std::uint64_t maxMemory = 0;  // 0: half of the machine's memory
   Compression compression = Compression::kDefault;
   PixelFormat format = PixelFormat::kText;
 };

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "Commands.h"
 #include "ImageFile.h"
@@ -10,9 +11,9 @@ namespace cstool {
 namespace {
 
 template <typename Encode>
-std::string WriteThrough(const std::string& path, Encode encode) {
+std::string WriteThrough(const std::string& path, OutputName name, Encode encode) {
   std::string error;
-  auto output = OutputFile::Open(path, error);
+  auto output = OutputFile::Open(path, name, error);
   if (!output) return error;
   errno = 0;
   error = encode(output->Stream());
@@ -27,23 +28,53 @@ std::string WriteThrough(const std::string& path, Encode encode) {
 }  // namespace
 
 int Fail(const std::string& message, int status) {
-  std::fprintf(stderr, "colorspace: %s\n", message.c_str());
+  std::fprintf(stderr, "colorspace: %s\n", WithoutControls(message).c_str());
   return status;
 }
 
-std::string ReadPicture(const std::string& path, std::uint64_t maxPixels, Picture& picture, Progress& progress) {
-  const ReadResult result = ReadImage(path, maxPixels, picture);
+std::uint64_t MemoryBudgetBytes(const Options& options) {
+  return options.maxMemory != 0 ? options.maxMemory : MemoryBudget::DefaultBytes();
+}
+
+std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget& budget,
+                        MemoryBudget::Share& share, Picture& picture, Progress& progress, bool lasting) {
+  ReadLimits limits;
+  limits.maxPixels = options.maxPixels;
+  limits.admit = [&](std::uint64_t pixels, std::uint64_t decoderBytes) {
+    const std::string refusal = budget.Take(pixels * kJobBytesPerPixel + decoderBytes, share, lasting);
+    return refusal.empty() ? refusal : path + " " + refusal;
+  };
+  const ReadResult result = ReadImage(path, limits, picture);
   if (!result.ok) return result.error;
   if (!result.note.empty()) progress.Note(result.note);
   return {};
 }
 
-std::string WritePicture(const std::string& path, const Picture& picture, Compression compression) {
-  return WriteThrough(path, [&](std::FILE* stream) { return WritePng(stream, picture, compression); });
+std::string WritePicture(const std::string& path, const Picture& picture, Compression compression, OutputName name) {
+  return WriteThrough(path, name, [&](std::FILE* stream) { return WritePng(stream, picture, compression); });
 }
 
-std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression) {
-  return WriteThrough(path, [&](std::FILE* stream) { return WriteGreyPng(stream, picture, compression); });
+std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression,
+                             OutputName name) {
+  return WriteThrough(path, name, [&](std::FILE* stream) { return WriteGreyPng(stream, picture, compression); });
+}
+
+std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+  std::vector<std::pair<std::string, FileIdentity>> identities;
+  for (const std::string& input : inputs) {
+    if (const auto identity = InputIdentity(input)) identities.emplace_back(input, *identity);
+  }
+  for (const std::string& output : outputs) {
+    const auto identity = OutputIdentity(output);
+    if (!identity) continue;
+    for (const auto& [input, inputIdentity] : identities) {
+      if (inputIdentity == *identity) {
+        return (output == "-" ? std::string("standard output") : output) + " is the same file as the input " + input +
+               "; nothing written";
+      }
+    }
+  }
+  return {};
 }
 
 }  // namespace cstool

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
+#include "MemoryBudget.h"
+#include "OutputFile.h"
 #include "Picture.h"
 #include "Progress.h"
 
@@ -17,11 +20,23 @@ int RunDemo(const Options& options);
 // Prints "colorspace: message" and returns status.
 int Fail(const std::string& message, int status = kExitFailure);
 
-// Reads a picture, passing any note to `progress`; returns an error line.
-std::string ReadPicture(const std::string& path, std::uint64_t maxPixels, Picture& picture, Progress& progress);
+// The budget of --max-memory, or of half the machine's memory.
+std::uint64_t MemoryBudgetBytes(const Options& options);
+
+// Reads a picture within --max-pixels, taking its memory from `budget` into
+// `share` (a lasting share for a picture kept for the whole run), passing
+// any note to `progress`; returns an error line.
+std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget& budget,
+                        MemoryBudget::Share& share, Picture& picture, Progress& progress, bool lasting = false);
 
 // Writes through OutputFile (see there); returns an error line naming `path`.
-std::string WritePicture(const std::string& path, const Picture& picture, Compression compression);
-std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression);
+std::string WritePicture(const std::string& path, const Picture& picture, Compression compression,
+                         OutputName name = OutputName::kGiven);
+std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression,
+                             OutputName name = OutputName::kGiven);
+
+// "PATH is the same file as the input INPUT; nothing written" when an
+// output is one of the inputs, else nothing.
+std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
 
 }  // namespace cstool

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@ namespace {
 struct Job {
   std::string input;
   std::string output;
+  OutputName name = OutputName::kGiven;
 };
 
 // What converting one picture means, once its record and the options are
@@ -94,10 +96,10 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
 
 // A mask pixel selects when any of red, green and blue is not zero and the
 // pixel is not fully transparent.
-std::string LoadMask(const Options& options, std::vector<std::uint8_t>& mask, std::int32_t& width, std::int32_t& height,
-                     Progress& progress) {
+std::string LoadMask(const Options& options, MemoryBudget& budget, MemoryBudget::Share& share,
+                     std::vector<std::uint8_t>& mask, std::int32_t& width, std::int32_t& height, Progress& progress) {
   Picture picture;
-  std::string error = ReadPicture(options.mask, options.maxPixels, picture, progress);
+  std::string error = ReadPicture(options.mask, options, budget, share, picture, progress, true);
   if (!error.empty()) return error;
   width = picture.width;
   height = picture.height;
@@ -116,13 +118,26 @@ std::string LoadMask(const Options& options, std::vector<std::uint8_t>& mask, st
 }
 
 std::string ConvertOne(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
-                       std::int32_t maskWidth, std::int32_t maskHeight, Progress& progress) {
+                       std::int32_t maskWidth, std::int32_t maskHeight, MemoryBudget& budget, Progress& progress) {
+  MemoryBudget::Share share;
   Picture picture;
-  std::string error = ReadPicture(job.input, options.maxPixels, picture, progress);
+  std::string error = ReadPicture(job.input, options, budget, share, picture, progress);
   if (!error.empty()) return error;
   if (mask != nullptr && (maskWidth != picture.width || maskHeight != picture.height)) {
     return "the mask " + options.mask + " is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) + ", " +
            job.input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
+  }
+  if (picture.record.Mixed() && picture.record.selection.empty()) {
+    // Another program kept the record but dropped the selection chunk.
+    if (options.forgetSelection) {
+      picture.record = ModelRecord{};
+    } else if (mask != nullptr) {
+      picture.record.selection = *mask;
+    } else {
+      return job.input +
+             " is recorded as mixed, but its selection chunk is missing (another program may have "
+             "dropped it): give the selection again with --mask, or --forget-selection";
+    }
   }
   Plan plan;
   error = MakePlan(job.input, picture.record, options, mask, plan);
@@ -130,7 +145,7 @@ std::string ConvertOne(const Job& job, const Options& options, const std::vector
   error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
   if (!error.empty()) return job.input + ": " + error;
   picture.record = std::move(plan.result);
-  return WritePicture(job.output, picture, options.compression);
+  return WritePicture(job.output, picture, options.compression, job.name);
 }
 
 // Lists the jobs, refusing before anything is written an output that is
@@ -141,7 +156,9 @@ std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
     if (options.operands.empty()) return "convert needs at least one input";
     std::error_code error;
     fs::create_directories(options.outDir, error);
-    if (!fs::is_directory(options.outDir)) {
+    std::error_code typeError;
+    if (!fs::is_directory(options.outDir, typeError)) {
+      if (!error) error = typeError;
       return "cannot use " + options.outDir + " as the output directory" +
              (error ? ": " + error.message() : std::string(": it is not a directory"));
     }
@@ -151,27 +168,20 @@ std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
           (fs::path(options.outDir) / fs::path(input).filename().replace_extension(".png")).string();
       const auto [where, fresh] = byOutput.emplace(output, input);
       if (!fresh) return where->second + " and " + input + " would both be written to " + output;
-      jobs.push_back({input, output});
+      jobs.push_back({input, output, OutputName::kMade});
     }
   } else {
     if (options.operands.size() != 2) return "convert takes INPUT OUTPUT.png, or --out-dir DIR INPUT...";
-    jobs.push_back({options.operands[0], options.operands[1]});
+    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven});
   }
-  std::vector<std::pair<std::string, FileIdentity>> inputs;
+  std::vector<std::string> inputs;
+  std::vector<std::string> outputs;
   for (const Job& job : jobs) {
-    if (const auto identity = IdentityOf(job.input)) inputs.emplace_back(job.input, *identity);
+    inputs.push_back(job.input);
+    outputs.push_back(job.output);
   }
-  if (!options.mask.empty()) {
-    if (const auto identity = IdentityOf(options.mask)) inputs.emplace_back(options.mask, *identity);
-  }
-  for (const Job& job : jobs) {
-    const auto output = IdentityOf(job.output);
-    if (!output) continue;
-    for (const auto& [input, identity] : inputs) {
-      if (identity == *output) return job.output + " is the same file as the input " + input + "; nothing written";
-    }
-  }
-  return {};
+  if (!options.mask.empty()) inputs.push_back(options.mask);
+  return CheckNotAnInput(outputs, inputs);
 }
 
 }  // namespace
@@ -183,11 +193,17 @@ int RunConvert(const Options& options) {
   if (!error.empty()) return Fail(error, options.operands.empty() ? kExitUsage : kExitFailure);
 
   Progress progress(jobs.size());
+  MemoryBudget budget(MemoryBudgetBytes(options));
+  MemoryBudget::Share maskShare;
   std::vector<std::uint8_t> mask;
   std::int32_t maskWidth = 0;
   std::int32_t maskHeight = 0;
   if (!options.mask.empty()) {
-    error = LoadMask(options, mask, maskWidth, maskHeight, progress);
+    try {
+      error = LoadMask(options, budget, maskShare, mask, maskWidth, maskHeight, progress);
+    } catch (const std::bad_alloc&) {
+      error = options.mask + ": out of memory";
+    }
     if (!error.empty()) return Fail(error);
   }
   const std::vector<std::uint8_t>* maskOrNull = options.mask.empty() ? nullptr : &mask;
@@ -200,7 +216,12 @@ int RunConvert(const Options& options) {
   std::atomic<bool> failed{false};
   auto work = [&]() {
     for (std::size_t j = next++; j < jobs.size(); j = next++) {
-      const std::string jobError = ConvertOne(jobs[j], options, maskOrNull, maskWidth, maskHeight, progress);
+      std::string jobError;
+      try {
+        jobError = ConvertOne(jobs[j], options, maskOrNull, maskWidth, maskHeight, budget, progress);
+      } catch (const std::bad_alloc&) {
+        jobError = jobs[j].input + ": out of memory";
+      }
       if (!jobError.empty()) {
         progress.Error(jobError);
         failed = true;

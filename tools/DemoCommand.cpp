@@ -74,12 +74,17 @@ std::string RoundTrip(const Picture& chart, Model model, bool exact, Picture& co
 int RunDemo(const Options& options) {
   if (options.operands.size() > 1) return Fail("demo takes at most one directory", kExitUsage);
   const std::filesystem::path dir = options.operands.empty() ? "." : options.operands[0];
-  std::error_code ignored;
-  std::filesystem::create_directories(dir, ignored);
-  if (!std::filesystem::is_directory(dir)) return Fail(dir.string() + " is not a directory");
+  std::error_code made;
+  std::filesystem::create_directories(dir, made);
+  std::error_code typeError;
+  if (!std::filesystem::is_directory(dir, typeError)) {
+    if (!made) made = typeError;
+    return Fail("cannot use " + dir.string() + " as the directory" +
+                (made ? ": " + made.message() : std::string(": it is not a directory")));
+  }
 
   const Picture chart = MakeChart();
-  std::string error = WritePicture((dir / "chart.png").string(), chart, options.compression);
+  std::string error = WritePicture((dir / "chart.png").string(), chart, options.compression, OutputName::kMade);
   if (!error.empty()) return Fail(error);
 
   std::printf("Round trip RGB -> model -> RGB on the %dx%d chart (absolute error per channel)\n", chart.width,
@@ -92,11 +97,15 @@ int RunDemo(const Options& options) {
       Picture back;
       error = RoundTrip(chart, model, exact, converted, back);
       const std::string stem = std::string("chart-") + NameOf(model) + (exact ? "-exact" : "-fast");
-      if (error.empty()) error = WritePicture((dir / (stem + ".png")).string(), converted, options.compression);
-      if (error.empty()) error = WritePicture((dir / (stem + "-back.png")).string(), back, options.compression);
+      if (error.empty()) {
+        error = WritePicture((dir / (stem + ".png")).string(), converted, options.compression, OutputName::kMade);
+      }
+      if (error.empty()) {
+        error = WritePicture((dir / (stem + "-back.png")).string(), back, options.compression, OutputName::kMade);
+      }
       if (error.empty() && exact) {
         error = WriteGreyPicture((dir / (std::string("planes-") + NameOf(model) + ".png")).string(), Planes(converted),
-                                 options.compression);
+                                 options.compression, OutputName::kMade);
       }
       if (!error.empty()) return Fail(error);
       int maxError[3] = {};

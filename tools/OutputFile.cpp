@@ -6,71 +6,54 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace cstool {
 namespace {
 
 mode_t g_creationMask = 022;
 
-// Temporary files in progress, for the signal handler to remove. A slot's
-// path is written while the slot is claimed (2) and read only once it is
-// published (1); std::atomic<int> is lock-free, so the handler may read it.
-constexpr int kSlots = 256;
-struct Slot {
-  std::atomic<int> state{0};
-  char path[PATH_MAX];
+// Temporary files in progress, for the signal thread to remove. The lock is
+// held across creating a file and registering it, and across renaming or
+// removing it and unregistering it, so no file escapes the signal thread.
+struct Registry {
+  std::mutex lock;
+  std::map<std::uint64_t, std::string> paths;
+  std::uint64_t next = 1;
 };
-Slot g_slots[kSlots];
-static_assert(std::atomic<int>::is_always_lock_free);
-
-constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RemoveTemporariesAndDie(int signal) {
-  for (Slot& slot : g_slots) {
-    if (slot.state.load(std::memory_order_acquire) == 1) ::unlink(slot.path);
-  }
-  // The handler was installed with SA_RESETHAND, so this ends the process
-  // the way the signal would have, once the handler returns.
-  ::raise(signal);
+Registry& Temporaries() {
+  static auto* registry = new Registry;  // never destroyed: the signal thread may use it at exit
+  return *registry;
 }
 
-int Register(const std::string& path) {
-  if (path.size() >= PATH_MAX) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = 0;
-    if (g_slots[i].state.compare_exchange_strong(expected, 2, std::memory_order_acquire)) {
-      std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
-      g_slots[i].state.store(1, std::memory_order_release);
-      return i;
-    }
+// SIGXFSZ and SIGPIPE raised by a write go to the writing thread, where,
+// blocked, they turn into EFBIG or EPIPE: that output fails alone.
+constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGXFSZ};
+
+[[noreturn]] void TakeSignals(sigset_t set) {
+  for (;;) {
+    int signal = 0;
+    if (::sigwait(&set, &signal) != 0) continue;
+    if (signal == SIGXFSZ) continue;  // sent by another process: no write of ours is over the limit
+    Registry& registry = Temporaries();
+    registry.lock.lock();  // never given back: no file is created or renamed from here on
+    for (const auto& entry : registry.paths) ::unlink(entry.second.c_str());
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    ::raise(signal);  // ends the process as the signal would have
+    ::_exit(128 + signal);
   }
-  return -1;
 }
-
-void Unregister(int slot) {
-  if (slot >= 0) g_slots[slot].state.store(0, std::memory_order_release);
-}
-
-// Blocks the handled signals on this thread for its lifetime, so that a file
-// is never created without being registered.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : kHandledSignals) sigaddset(&set, signal);
-    pthread_sigmask(SIG_BLOCK, &set, &previous_);
-  }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_{};
-};
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -103,30 +86,48 @@ bool ResolveLinks(const std::string& path, std::string& resolved, std::string& e
   return false;
 }
 
+// ".NAME.colorspace-XXXXXX" beside the target, NAME cut so that the whole
+// fits wherever the target's name fits.
+std::string TemporaryPattern(const std::string& target) {
+  const std::string directory = DirectoryOf(target);
+  std::string name = NameOf(target);
+  const std::string suffix = ".colorspace-XXXXXX";
+  const long longest = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+  const std::size_t limit = longest > 0 ? static_cast<std::size_t>(longest) : 255;
+  if (1 + name.size() + suffix.size() > limit) name.resize(limit > suffix.size() + 1 ? limit - suffix.size() - 1 : 0);
+  return directory + "/." + name + suffix;
+}
+
 }  // namespace
 
 void PrepareOutputs() {
   g_creationMask = ::umask(0);
   ::umask(g_creationMask);
+  sigset_t set;
+  sigemptyset(&set);
   for (const int signal : kHandledSignals) {
     struct sigaction previous {};
     ::sigaction(signal, nullptr, &previous);
     if (previous.sa_handler == SIG_IGN) continue;  // e.g. under nohup: stay ignored
-    struct sigaction action {};
-    action.sa_handler = RemoveTemporariesAndDie;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(signal, &action, nullptr);
+    sigaddset(&set, signal);
   }
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(TakeSignals, set).detach();
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
+std::optional<FileIdentity> InputIdentity(const std::string& path) {
   struct stat status {};
-  if (path == "-" || ::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (path == "-" ? ::fstat(STDIN_FILENO, &status) != 0 : ::stat(path.c_str(), &status) != 0) return std::nullopt;
   return FileIdentity{status.st_dev, status.st_ino};
 }
 
-std::optional<OutputFile> OutputFile::Open(const std::string& path, std::string& error) {
+std::optional<FileIdentity> OutputIdentity(const std::string& path) {
+  struct stat status {};
+  if (path == "-" ? ::fstat(STDOUT_FILENO, &status) != 0 : ::stat(path.c_str(), &status) != 0) return std::nullopt;
+  return FileIdentity{status.st_dev, status.st_ino};
+}
+
+std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName name, std::string& error) {
   OutputFile output;
   output.userPath_ = path;
   if (path == "-") {
@@ -134,37 +135,52 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, std::string&
     output.toStandardOutput_ = true;
     return output;
   }
-  if (!ResolveLinks(path, output.target_, error)) return std::nullopt;
-
   struct stat status {};
-  const bool exists = ::stat(output.target_.c_str(), &status) == 0;
-  if (exists && S_ISDIR(status.st_mode)) {
-    error = path + " is a directory";
-    return std::nullopt;
-  }
-  if (exists && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode))) {
-    const int fd = ::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC);
-    output.stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (output.stream_ == nullptr) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
-      if (fd >= 0) ::close(fd);
+  bool exists = false;
+  if (name == OutputName::kMade) {
+    output.target_ = path;
+    exists = ::lstat(path.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode)) {
+      error = path + " is already there and is " +
+              (S_ISLNK(status.st_mode)   ? "a symbolic link"
+               : S_ISDIR(status.st_mode) ? "a directory"
+                                         : "not a regular file") +
+              "; a name made for an output never replaces one (nothing written)";
       return std::nullopt;
     }
-    return output;
-  }
-  if (exists && !S_ISREG(status.st_mode)) {
-    error = path + " is neither a regular file, a device nor a FIFO";
-    return std::nullopt;
+  } else {
+    if (!ResolveLinks(path, output.target_, error)) return std::nullopt;
+    exists = ::stat(output.target_.c_str(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) {
+      error = path + " is a directory";
+      return std::nullopt;
+    }
+    if (exists && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode))) {
+      const int fd = ::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC);
+      output.stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+      if (output.stream_ == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return std::nullopt;
+      }
+      return output;
+    }
+    if (exists && !S_ISREG(status.st_mode)) {
+      error = path + " is neither a regular file, a device nor a FIFO";
+      return std::nullopt;
+    }
   }
 
-  std::string pattern = DirectoryOf(output.target_) + "/." + NameOf(output.target_) + ".colorspace-XXXXXX";
+  std::string pattern = TemporaryPattern(output.target_);
   int fd = -1;
   {
-    const SignalsHeld held;
+    Registry& registry = Temporaries();
+    const std::lock_guard<std::mutex> hold(registry.lock);
     fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd >= 0) {
       output.temporary_ = pattern;
-      output.slot_ = Register(pattern);
+      output.slot_ = registry.next++;
+      registry.paths.emplace(output.slot_, pattern);
     }
   }
   if (fd < 0) {
@@ -199,7 +215,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       stream_(other.stream_),
       toStandardOutput_(other.toStandardOutput_) {
   other.temporary_.clear();
-  other.slot_ = -1;
+  other.slot_ = 0;
   other.stream_ = nullptr;
 }
 
@@ -208,10 +224,13 @@ OutputFile::~OutputFile() { Abandon(); }
 void OutputFile::Abandon() {
   if (stream_ != nullptr && !toStandardOutput_) std::fclose(stream_);
   stream_ = nullptr;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  if (temporary_.empty()) return;
+  Registry& registry = Temporaries();
+  const std::lock_guard<std::mutex> hold(registry.lock);
+  ::unlink(temporary_.c_str());
+  registry.paths.erase(slot_);
   temporary_.clear();
-  Unregister(slot_);
-  slot_ = -1;
+  slot_ = 0;
 }
 
 std::string OutputFile::Commit() {
@@ -237,14 +256,19 @@ std::string OutputFile::Commit() {
     return "cannot write " + userPath_ + ": " + std::strerror(savedErrno);
   }
   if (temporary_.empty()) return {};
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    savedErrno = errno;
-    Abandon();
-    return "cannot replace " + userPath_ + ": " + std::strerror(savedErrno);
+  {
+    Registry& registry = Temporaries();
+    const std::lock_guard<std::mutex> hold(registry.lock);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+      savedErrno = errno;
+      ::unlink(temporary_.c_str());
+      ok = false;
+    }
+    registry.paths.erase(slot_);
+    temporary_.clear();
+    slot_ = 0;
   }
-  temporary_.clear();
-  Unregister(slot_);
-  slot_ = -1;
+  if (!ok) return "cannot replace " + userPath_ + ": " + std::strerror(savedErrno);
   const int directory = ::open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory >= 0) {
     ::fsync(directory);

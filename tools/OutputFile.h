@@ -4,22 +4,29 @@
 // their final target, so the link survives) is written through a temporary
 // file beside it, made durable, and renamed over it only when complete; a
 // replaced file keeps its permission bits. A device, a FIFO or "-" (standard
-// output) is written directly as a stream. If the process is interrupted by
-// SIGINT, SIGTERM or SIGHUP, the temporary files in progress are removed
-// before it ends with the signal's usual status. Messages name the user's
-// path, never the temporary one.
+// output) is written directly as a stream. A name the tool made itself
+// (under --out-dir, or demo's) is never followed: a symbolic link, FIFO or
+// device already there is refused. The temporary file is named
+// ".NAME.colorspace-XXXXXX" (NAME shortened when the whole would be too
+// long). If the process is ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGUSR1, SIGUSR2 or SIGPIPE, the temporary files in progress are removed
+// before it ends with the signal's usual status; a write beyond the file
+// size limit (SIGXFSZ) fails that file only. Messages name the user's path,
+// never the temporary one.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 namespace cstool {
 
-// Installs the signal handlers and notes the process's file creation mask.
-// Call once, before any thread starts.
+// Blocks the handled signals and starts the one thread that takes them
+// (every thread started later inherits the blocking), and notes the
+// process's file creation mask. Call once, before any other thread starts.
 void PrepareOutputs();
 
 // Where a path leads: its device and inode when it names an existing file
@@ -29,13 +36,20 @@ struct FileIdentity {
   ino_t inode = 0;
   bool operator==(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
 };
-std::optional<FileIdentity> IdentityOf(const std::string& path);
+// "-" is standard input for an input, standard output for an output.
+std::optional<FileIdentity> InputIdentity(const std::string& path);
+std::optional<FileIdentity> OutputIdentity(const std::string& path);
+
+enum class OutputName {
+  kGiven,  // the user's own: links followed, devices and FIFOs written
+  kMade,   // made by the tool: only absent or regular files, never followed
+};
 
 class OutputFile {
  public:
   // Opens `path` for writing as described above; on failure returns nothing
   // and sets `error`.
-  static std::optional<OutputFile> Open(const std::string& path, std::string& error);
+  static std::optional<OutputFile> Open(const std::string& path, OutputName name, std::string& error);
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&&) = delete;
@@ -54,10 +68,10 @@ class OutputFile {
   OutputFile() = default;
   void Abandon();
 
-  std::string userPath_;   // as the user wrote it, for messages
-  std::string target_;     // the file to replace (symbolic links resolved)
-  std::string temporary_;  // empty when writing the target directly
-  int slot_ = -1;          // registration for removal on a signal
+  std::string userPath_;    // as the user wrote it, for messages
+  std::string target_;      // the file to replace (symbolic links resolved)
+  std::string temporary_;   // empty when writing the target directly
+  std::uint64_t slot_ = 0;  // registration for removal on a signal; 0: none
   std::FILE* stream_ = nullptr;
   bool toStandardOutput_ = false;
 };

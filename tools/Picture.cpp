@@ -32,18 +32,21 @@ std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vec
 }
 
 GreyPicture Planes(const Picture& picture) {
+  // Side by side, unless three widths exceed what a PNG row can hold.
+  const bool sideBySide = 3 * static_cast<std::uint64_t>(picture.width) <= kMaxPngSide;
   GreyPicture planes;
-  planes.width = 3 * picture.width;
-  planes.height = picture.height;
+  planes.width = sideBySide ? 3 * picture.width : picture.width;
+  planes.height = sideBySide ? picture.height : 3 * picture.height;
   planes.grey.resize(static_cast<std::size_t>(planes.width) * static_cast<std::size_t>(planes.height));
-  for (std::int32_t y = 0; y < picture.height; ++y) {
-    const std::uint8_t* row = &picture.bgra[4 * static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width)];
-    std::uint8_t* out = &planes.grey[static_cast<std::size_t>(y) * static_cast<std::size_t>(planes.width)];
-    for (std::int32_t x = 0; x < picture.width; ++x) {
-      for (int component = 0; component < 3; ++component) {
-        out[static_cast<std::size_t>(component * picture.width + x)] =
-            row[4 * static_cast<std::size_t>(x) + 2 - static_cast<std::size_t>(component)];
-      }
+  const auto width = static_cast<std::size_t>(picture.width);
+  const auto height = static_cast<std::size_t>(picture.height);
+  for (std::size_t y = 0; y < height; ++y) {
+    const std::uint8_t* row = &picture.bgra[4 * y * width];
+    for (std::size_t component = 0; component < 3; ++component) {
+      // Where this row of this component starts in the planes picture.
+      const std::size_t start = sideBySide ? y * 3 * width + component * width : (component * height + y) * width;
+      std::uint8_t* out = &planes.grey[start];
+      for (std::size_t x = 0; x < width; ++x) out[x] = row[4 * x + 2 - component];
     }
   }
   return planes;

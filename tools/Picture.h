@@ -2,18 +2,44 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ColorModel.h"
 
 namespace cstool {
 
+// Leaves new elements uninitialised: a picture's memory is written by its
+// decoder, so pages a damaged file never reaches are never touched.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  explicit UninitialisedAllocator(const UninitialisedAllocator<U>& /*other*/) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Arguments>
+  void construct(U* place, Arguments&&... arguments) {
+    ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+  }
+};
+
+using PixelBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+
 struct Picture {
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::vector<std::uint8_t> bgra;  // 4 bytes a pixel: B, G, R, A (or V/Cr, U/Cb, Y, A)
-  bool hasAlpha = true;            // false: every A is 255, and the file is written without it
+  PixelBytes bgra;       // 4 bytes a pixel: B, G, R, A (or V/Cr, U/Cb, Y, A)
+  bool hasAlpha = true;  // false: every A is 255, and the file is written without it
   ModelRecord record;
 
   std::size_t Pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
@@ -37,7 +63,11 @@ bool Convertible(Model from, Model to);
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
                           bool exact);
 
-// The three components side by side as grey images: first, second, third.
+// The longest side a PNG may have.
+inline constexpr std::uint64_t kMaxPngSide = 0x7FFFFFFF;
+
+// The three components as grey images, first, second, third: side by side,
+// or one above the other when three widths do not fit in a PNG row.
 GreyPicture Planes(const Picture& picture);
 
 }  // namespace cstool

@@ -7,9 +7,13 @@ int RunPlanes(const Options& options) {
   if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT.png", kExitUsage);
   if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
   const std::string& input = options.operands[0];
+  std::string error = CheckNotAnInput({options.operands[1]}, {input});
+  if (!error.empty()) return Fail(error);
   Progress progress(1);
+  MemoryBudget budget(MemoryBudgetBytes(options));
+  MemoryBudget::Share share;
   Picture picture;
-  std::string error = ReadPicture(input, options.maxPixels, picture, progress);
+  error = ReadPicture(input, options, budget, share, picture, progress);
   if (!error.empty()) return Fail(error);
   if (picture.record.Mixed()) {
     return Fail(input + " is " + Describe(picture.record) +

@@ -3,11 +3,16 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "ImageFile.h"
+#include "InputFile.h"
+#include "Progress.h"
 
 namespace cstool {
 namespace {
@@ -17,9 +22,20 @@ constexpr const char* kModelKey = "ColorModel";
 // unsafe to copy (an editor that changes the pixels must drop it).
 constexpr png_byte kSelectionChunk[5] = {'c', 's', 'M', 'K', '\0'};
 
+// No chunk but the pixel data above 16 MiB, and none inflating beyond it
+// (libpng's limit), and at most 32 text or unknown chunks kept (libpng's
+// too), so a file's metadata takes at most 512 MiB whatever it claims; the
+// model record, a few words, is refused above 4 KiB.
+constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t{16} << 20;
+constexpr png_uint_32 kMaxKeptChunks = 32;
+constexpr std::uint32_t kMaxRecordBytes = 4096;
+// Besides the pixels: row pointers, zlib's window, the chunk in hand.
+constexpr std::uint64_t kDecoderFixedBytes = std::uint64_t{1} << 20;
+
 struct ErrorState {
   std::jmp_buf jump;
   char message[320];
+  bool whole = false;  // the message is a full line already, naming the file
 };
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
@@ -28,37 +44,227 @@ struct ErrorState {
   std::longjmp(state->jump, 1);
 }
 
-void OnPngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+void IgnorePngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+std::uint32_t BigEndian(const unsigned char* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+// Follows the chunks as libpng reads them, to know which chunk a warning is
+// about and to refuse what libpng would resolve silently: a second model
+// record or selection chunk, one after the pixel data, a record too long,
+// and a picture above the pixel limit (from its header, before libpng
+// reads on).
+class ChunkWatch {
+ public:
+  ChunkWatch(std::string path, std::uint64_t maxPixels) : path_(std::move(path)), maxPixels_(maxPixels) {}
+
+  // Returns false, with the refusal in `problem`, when the file must be
+  // refused.
+  bool Feed(const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+      std::size_t take = 0;
+      switch (phase_) {
+        case Phase::kSignature:
+          take = std::min(size, std::size_t{8} - done_);
+          if ((done_ += take) == 8) Begin(Phase::kHeader);
+          break;
+        case Phase::kHeader:
+          take = std::min(size, std::size_t{8} - done_);
+          std::memcpy(header_ + done_, data, take);
+          if ((done_ += take) == 8 && !StartChunk()) return false;
+          break;
+        case Phase::kData:
+          take = static_cast<std::size_t>(std::min<std::uint64_t>(size, length_ - done_));
+          if (done_ < sizeof start_) {
+            std::memcpy(start_ + done_, data, std::min(take, sizeof start_ - static_cast<std::size_t>(done_)));
+          }
+          if ((done_ += take) == length_ && !EndData()) return false;
+          break;
+        case Phase::kCrc:
+          take = std::min(size, std::size_t{4} - done_);
+          if ((done_ += take) == 4) Begin(Phase::kHeader);
+          break;
+      }
+      data += take;
+      size -= take;
+    }
+    return true;
+  }
+
+  // Whether the chunk read last is the model record or the selection.
+  bool OnRecordOrSelection() const { return inRecord_ || inSelection_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  enum class Phase { kSignature, kHeader, kData, kCrc };
+
+  void Begin(Phase phase) {
+    phase_ = phase;
+    done_ = 0;
+  }
+
+  bool StartChunk() {
+    length_ = BigEndian(header_);
+    std::memcpy(type_, header_ + 4, 4);
+    inRecord_ = false;
+    inSelection_ = std::memcmp(type_, kSelectionChunk, 4) == 0;
+    if (std::memcmp(type_, "IDAT", 4) == 0) {
+      seenPixels_ = true;
+    } else if (length_ > kMaxChunkBytes) {
+      // libpng would allocate what the chunk claims before reading it.
+      return Refuse("its " + Printable(std::string(reinterpret_cast<const char*>(type_), 4), 4) + " chunk claims " +
+                    std::to_string(length_) + " bytes, more than the " + std::to_string(kMaxChunkBytes >> 20) +
+                    " MiB any chunk but the pixel data may have");
+    }
+    if (inSelection_ && seenPixels_) return Refuse("its selection chunk comes after the pixel data");
+    if (inSelection_ && ++selections_ > 1) return Refuse("it has more than one selection chunk");
+    std::memset(start_, 0, sizeof start_);
+    Begin(Phase::kData);
+    return length_ > 0 || EndData();
+  }
+
+  bool EndData() {
+    Begin(Phase::kCrc);
+    if (std::memcmp(type_, "IHDR", 4) == 0 && length_ >= 8) {
+      const std::string refusal = CheckPixelLimit(path_, BigEndian(start_), BigEndian(start_ + 4), maxPixels_);
+      if (!refusal.empty()) {
+        problem_ = refusal;
+        return false;
+      }
+    }
+    const bool text =
+        std::memcmp(type_, "tEXt", 4) == 0 || std::memcmp(type_, "zTXt", 4) == 0 || std::memcmp(type_, "iTXt", 4) == 0;
+    if (!text) return true;
+    const std::size_t keyLength = std::strlen(kModelKey);
+    inRecord_ = length_ > keyLength && std::memcmp(start_, kModelKey, keyLength + 1) == 0;
+    if (!inRecord_) return true;
+    if (seenPixels_) return Refuse("its colour model record comes after the pixel data");
+    if (++records_ > 1) return Refuse("it has more than one colour model record");
+    if (length_ > kMaxRecordBytes) {
+      return Refuse("its colour model record is " + std::to_string(length_) + " bytes long, more than a record can be");
+    }
+    return true;
+  }
+
+  bool Refuse(const std::string& why) {
+    problem_ = path_ + ": " + why;
+    return false;
+  }
+
+  std::string path_;
+  std::uint64_t maxPixels_;
+  Phase phase_ = Phase::kSignature;
+  std::uint64_t done_ = 0;
+  unsigned char header_[8] = {};
+  unsigned char type_[4] = {};
+  std::uint64_t length_ = 0;
+  unsigned char start_[80] = {};  // the data's start: a text chunk's keyword
+  bool inRecord_ = false;
+  bool inSelection_ = false;
+  bool seenPixels_ = false;
+  int records_ = 0;
+  int selections_ = 0;
+  std::string problem_;
+};
+
+struct Source {
+  InputFile* input;
+  ChunkWatch* watch;
+  ErrorState* state;
+};
+
+void ReadFromSource(png_structp png, png_bytep data, std::size_t length) {
+  auto* source = static_cast<Source*>(png_get_io_ptr(png));
+  const std::size_t got = source->input->Read(data, length);
+  if (got != length) {
+    if (source->input->Failed()) {
+      std::snprintf(source->state->message, sizeof source->state->message, "cannot read it: %s",
+                    source->input->Reason().c_str());
+      std::longjmp(source->state->jump, 1);
+    }
+    png_error(png, "the file ends early");
+  }
+  if (!source->watch->Feed(data, length)) {
+    std::snprintf(source->state->message, sizeof source->state->message, "%s", source->watch->Problem().c_str());
+    source->state->whole = true;
+    std::longjmp(source->state->jump, 1);
+  }
+}
+
+// A warning on the model record or the selection (a bad CRC, a record too
+// large to inflate, no room left to keep it) would lose what the pixels
+// are: that is an error. Other warnings concern metadata the tool drops.
+void OnReadWarning(png_structp png, png_const_charp message) {
+  auto* source = static_cast<Source*>(png_get_io_ptr(png));
+  if (!source->watch->OnRecordOrSelection()) return;
+  std::snprintf(source->state->message, sizeof source->state->message,
+                "damaged colour model record or selection chunk (%s)", message);
+  std::longjmp(source->state->jump, 1);
+}
 
 // What the reader found besides the pixels.
 struct ReadExtras {
   bool reduced16 = false;
+  bool hasSelection = false;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // the packed chunk, if present
 };
 
-void CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
-  png_textp text = nullptr;
-  int count = 0;
-  png_get_text(png, info, &text, &count);
-  for (int i = 0; i < count; ++i) {
-    if (std::strcmp(text[i].key, kModelKey) == 0) extras.modelText = text[i].text;
-  }
-  png_unknown_chunkp unknowns = nullptr;
-  const int unknownCount = png_get_unknown_chunks(png, info, &unknowns);
-  for (int i = 0; i < unknownCount; ++i) {
-    if (std::memcmp(unknowns[i].name, kSelectionChunk, 4) == 0) {
-      extras.selection.assign(unknowns[i].data, unknowns[i].data + unknowns[i].size);
+bool CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
+  try {
+    png_textp text = nullptr;
+    int count = 0;
+    png_get_text(png, info, &text, &count);
+    for (int i = 0; i < count; ++i) {
+      if (std::strcmp(text[i].key, kModelKey) == 0) {
+        const std::size_t length = text[i].compression > 0 ? text[i].itxt_length : text[i].text_length;
+        extras.modelText.assign(text[i].text, length);
+      }
     }
+    png_unknown_chunkp unknowns = nullptr;
+    const int unknownCount = png_get_unknown_chunks(png, info, &unknowns);
+    for (int i = 0; i < unknownCount; ++i) {
+      if (std::memcmp(unknowns[i].name, kSelectionChunk, 4) == 0) {
+        extras.hasSelection = true;
+        extras.selection.assign(unknowns[i].data, unknowns[i].data + unknowns[i].size);
+      }
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// Takes the picture's memory once admitted; false when there is none.
+bool TakeMemory(const ReadLimits& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
+                std::vector<png_bytep>& rows, ErrorState& state) {
+  try {
+    if (limits.admit) {
+      const std::uint64_t pixels = std::uint64_t{width} * height;
+      const std::string refusal = limits.admit(pixels, kDecoderFixedBytes + sizeof(png_bytep) * std::uint64_t{height});
+      if (!refusal.empty()) {
+        std::snprintf(state.message, sizeof state.message, "%s", refusal.c_str());
+        state.whole = true;
+        return false;
+      }
+    }
+    picture.bgra.resize(std::size_t{4} * width * height);
+    rows.resize(height);
+    return true;
+  } catch (const std::bad_alloc&) {
+    std::snprintf(state.message, sizeof state.message, "out of memory while reading it");
+    return false;
   }
 }
 
 // libpng reports errors by long jump, so this function keeps no object with
 // a destructor between the jump target and the calls that may jump; the
 // caller owns the buffers.
-bool ReadWithLibpng(std::FILE* file, Picture& picture, std::vector<png_bytep>& rows, ReadExtras& extras,
-                    ErrorState& state) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+bool ReadWithLibpng(Source& source, const ReadLimits& limits, Picture& picture, std::vector<png_bytep>& rows,
+                    ReadExtras& extras) {
+  ErrorState& state = *source.state;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnReadWarning);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_read_struct(&png, nullptr, nullptr);
@@ -69,7 +275,11 @@ bool ReadWithLibpng(std::FILE* file, Picture& picture, std::vector<png_bytep>& r
     png_destroy_read_struct(&png, &info, nullptr);
     return false;
   }
-  png_init_io(png, file);
+  png_set_read_fn(png, &source, ReadFromSource);
+  // The pixel limit, not libpng's default of a million a side, decides.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_chunk_malloc_max(png, kMaxChunkBytes);
+  png_set_chunk_cache_max(png, kMaxKeptChunks);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kSelectionChunk, 1);
   png_read_info(png, info);
 
@@ -90,16 +300,19 @@ bool ReadWithLibpng(std::FILE* file, Picture& picture, std::vector<png_bytep>& r
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != std::size_t{4} * width) png_error(png, "unsupported pixel layout");
 
+  if (!TakeMemory(limits, width, height, picture, rows, state)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
   picture.width = static_cast<std::int32_t>(width);
   picture.height = static_cast<std::int32_t>(height);
-  picture.bgra.resize(std::size_t{4} * width * height);
-  rows.resize(height);
   for (png_uint_32 y = 0; y < height; ++y) rows[y] = picture.bgra.data() + std::size_t{4} * width * y;
   png_read_image(png, rows.data());
   png_read_end(png, info);
-  CollectExtras(png, info, extras);
+  const bool collected = CollectExtras(png, info, extras);
   png_destroy_read_struct(&png, &info, nullptr);
-  return true;
+  if (!collected) std::snprintf(state.message, sizeof state.message, "out of memory while reading it");
+  return collected;
 }
 
 // How much of a sample of rows repeats its left neighbour exactly: high for
@@ -163,7 +376,7 @@ struct WriteJob {
 };
 
 bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep>& rows, ErrorState& state) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, IgnorePngWarning);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_write_struct(&png, nullptr);
@@ -175,6 +388,7 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
     return false;
   }
   png_init_io(png, file);
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   const bool grey = job.bytesPerPixel == 1;
   const int colourType = grey ? PNG_COLOR_TYPE_GRAY : (job.keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
   png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), 8, colourType,
@@ -221,50 +435,31 @@ std::string Write(std::FILE* stream, const WriteJob& job) {
   return {};
 }
 
-// The size from the header chunk, which the signature check has shown to
-// come first: a picture too large is refused before libpng reads further.
-bool SizeFromHeader(std::FILE* file, std::uint64_t& width, std::uint64_t& height) {
-  unsigned char start[24] = {};
-  const bool read = std::fread(start, 1, sizeof start, file) == sizeof start;
-  std::rewind(file);
-  if (!read || std::memcmp(start + 12, "IHDR", 4) != 0) return false;
-  auto bigEndian = [](const unsigned char* p) {
-    return (std::uint64_t{p[0]} << 24) | (std::uint64_t{p[1]} << 16) | (std::uint64_t{p[2]} << 8) | p[3];
-  };
-  width = bigEndian(start + 16);
-  height = bigEndian(start + 20);
-  return true;
-}
-
 }  // namespace
 
-ReadResult ReadPng(std::FILE* file, const std::string& path, std::uint64_t maxPixels, Picture& picture) {
+ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture) {
   ReadResult result;
-  std::uint64_t width = 0;
-  std::uint64_t height = 0;
-  if (SizeFromHeader(file, width, height) && width * height > maxPixels) {
-    result.error = path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is " +
-                   std::to_string(width * height) + " pixels, above the limit of " + std::to_string(maxPixels) +
-                   " (--max-pixels)";
-    return result;
-  }
+  const std::string& path = input.Path();
   std::vector<png_bytep> rows;
   ReadExtras extras;
   ErrorState state{};
-  if (!ReadWithLibpng(file, picture, rows, extras, state)) {
+  ChunkWatch watch(path, limits.maxPixels);
+  Source source{&input, &watch, &state};
+  if (!ReadWithLibpng(source, limits, picture, rows, extras)) {
     picture = Picture{};
-    result.error = path + ": " + state.message;
+    result.error = state.whole ? std::string(state.message) : path + ": " + state.message;
     return result;
   }
   if (!extras.modelText.empty() && !ParseModelText(extras.modelText, picture.record)) {
-    result.error = path + " records an unknown colour model '" + extras.modelText + "'";
+    result.error = path + " records an unknown colour model '" + Printable(extras.modelText, 64) + "'";
     return result;
   }
-  if (picture.record.Mixed()) {
+  if (picture.record.Mixed() && extras.hasSelection) {
+    std::string why;
     picture.record.selection =
-        UnpackSelection(extras.selection.data(), extras.selection.size(), picture.width, picture.height);
+        UnpackSelection(extras.selection.data(), extras.selection.size(), picture.width, picture.height, why);
     if (picture.record.selection.empty()) {
-      result.error = path + " is recorded as mixed, but its selection is missing or damaged";
+      result.error = path + " is recorded as mixed, but its selection " + why;
       return result;
     }
   }

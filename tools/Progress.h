@@ -10,6 +10,13 @@
 
 namespace cstool {
 
+// Text from a file, safe to print: bytes outside printable ASCII become
+// \xNN, and beyond `maxBytes` the rest becomes "...".
+std::string Printable(const std::string& text, std::size_t maxBytes);
+// A message line with its control bytes (a file name's newline, a terminal
+// escape) written as \xNN; other bytes pass.
+std::string WithoutControls(const std::string& line);
+
 class Progress {
  public:
   // The line is shown only for more than one file, on a terminal.

@@ -1,15 +1,18 @@
 // colorspace: converts pictures and single colours between RGB, YUV and
 // YCbCr with the ColorSpace library, and shows what a conversion does.
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "CommandLine.h"
 #include "Commands.h"
 #include "OutputFile.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   using namespace cstool;
-  PrepareOutputs();
   if (argc < 2) return RunDemo(Options{});
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
@@ -35,4 +38,17 @@ int main(int argc, char** argv) {
   if (command == "planes") return RunPlanes(options);
   if (command == "pixel") return RunPixel(options);
   return RunDemo(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cstool::PrepareOutputs();
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return cstool::Fail("out of memory");
+  } catch (const std::exception& error) {
+    return cstool::Fail(error.what());
+  }
 }

@@ -1,0 +1,58 @@
+// Feeds fuzz input to the tool's PNG and JPEG readers, as a file would
+// reach them, and checks what must always hold: a refusal says why and
+// leaves no picture; a picture read has the size it claims, its selection
+// (for a mixed record) one byte a pixel, and stays within the limits.
+// Run it on fuzz/image-corpus.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ImageFile.h"
+#include "InputFile.h"
+
+namespace {
+
+// Small enough that a claimed picture costs little; the limits under test
+// are the readers' own.
+constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{1} << 22;
+
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+  if (stream == nullptr) return 0;
+  cstool::InputFile input = cstool::InputFile::FromStream(stream, "fuzz");
+  cstool::ReadLimits limits;
+  limits.maxPixels = kFuzzMaxPixels;
+  bool admitted = false;
+  limits.admit = [&](std::uint64_t pixels, std::uint64_t /*decoderBytes*/) {
+    FUZZ_CHECK(pixels <= kFuzzMaxPixels);
+    admitted = true;
+    return std::string();
+  };
+  cstool::Picture picture;
+  const cstool::ReadResult result = cstool::ReadImage(input, limits, picture);
+  std::fclose(stream);
+  if (!result.ok) {
+    FUZZ_CHECK(!result.error.empty());
+    FUZZ_CHECK(result.error.find('\n') == std::string::npos);
+    return 0;
+  }
+  FUZZ_CHECK(admitted);
+  FUZZ_CHECK(picture.width > 0 && picture.height > 0);
+  FUZZ_CHECK(picture.Pixels() <= kFuzzMaxPixels);
+  FUZZ_CHECK(picture.bgra.size() == 4 * picture.Pixels());
+  if (picture.record.Mixed() && !picture.record.selection.empty()) {
+    FUZZ_CHECK(picture.record.selection.size() == picture.Pixels());
+  }
+  return 0;
+}

@@ -1,0 +1,433 @@
+// Damaged and hostile inputs, and outputs the user did not name: each file
+// is made here; every case checks the status, the message, the cost where
+// one is bounded (generous ceilings, not speed measurements), and that
+// nothing was written or left behind.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "ToolTestSupport.h"
+
+namespace {
+
+using namespace tooltest;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+class Hostile : public Tool {
+ protected:
+  // Runs a command that must fail: status 1, one line naming `expected`,
+  // and the directory as it was.
+  MeasuredRun Refused(const std::string& arguments, const std::string& expected) {
+    const std::vector<std::string> before = Files();
+    const MeasuredRun run = RunMeasured(std::string(COLORSPACE_TOOL) + " " + arguments, Path("../err-" + Stamp()));
+    EXPECT_EQ(run.status, 1) << arguments << ": " << run.err;
+    EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(Files(), before) << arguments;
+    return run;
+  }
+  std::string Stamp() const { return std::to_string(::getpid()) + "-" + dir_.filename().string(); }
+};
+
+std::string Cut(const std::string& bytes, std::size_t size) { return bytes.substr(0, size); }
+
+// Where the first scan's data starts: after the start-of-scan segment.
+std::size_t ScanDataStart(const std::string& jpeg) {
+  const std::size_t marker = jpeg.find("\xFF\xDA");
+  const std::size_t length =
+      (static_cast<unsigned char>(jpeg[marker + 2]) << 8) | static_cast<unsigned char>(jpeg[marker + 3]);
+  return marker + 2 + length;
+}
+
+TEST_F(Hostile, DamagedJpegsAreRefusedInTheDecodersWords) {
+  const std::string good = EncodeJpeg({});
+  std::string noisy = good;
+  std::mt19937 random(5);
+  for (std::size_t i = ScanDataStart(good) + 20; i < good.size() - 40; ++i) noisy[i] = static_cast<char>(random());
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"half.jpg", Cut(good, good.size() / 2)},
+      {"after-scan-header.jpg", Cut(good, ScanDataStart(good))},
+      {"no-end.jpg", Cut(good, good.size() - 2)},
+      {"noise.jpg", noisy},
+  };
+  WriteFile(Path("out.png"), "keep me");
+  for (const auto& c : cases) WriteFile(Path(c.name), c.bytes);
+  for (const auto& c : cases) {
+    const MeasuredRun run = Refused("convert --to yuv " + Path(c.name) + " " + Path("out.png"), "unreadable JPEG (");
+    const bool decoderWords = run.err.find("Premature end of JPEG file") != std::string::npos ||
+                              run.err.find("Corrupt JPEG data") != std::string::npos;
+    EXPECT_TRUE(decoderWords) << c.name << ": " << run.err;
+    EXPECT_EQ(Slurp(Path("out.png")), "keep me");
+  }
+  // Unusual sampling factors are read like any other.
+  for (const auto& [h, v] : {std::pair{3, 2}, std::pair{1, 4}}) {
+    JpegSettings settings;
+    settings.hSample = h;
+    settings.vSample = v;
+    WriteFile(Path("sampled.jpg"), EncodeJpeg(settings));
+    const ToolRun run = Colorspace("convert --to yuv " + Path("sampled.jpg") + " " + Path("sampled.png"));
+    EXPECT_EQ(run.status, 0) << h << "x" << v << ": " << run.err;
+    EXPECT_EQ(Read(Path("sampled.png")).width, 64);
+  }
+}
+
+TEST_F(Hostile, JpegScansAreBounded) {
+  JpegSettings settings;
+  settings.components = 1;
+  settings.scans = ScanPerCoefficientBit(10);  // 704 valid scans
+  ASSERT_EQ(settings.scans.size(), 704U);
+  WriteFile(Path("704-scans.jpg"), EncodeJpeg(settings));
+  settings.scans = ScanPerCoefficientBit(5);  // 384
+  WriteFile(Path("384-scans.jpg"), EncodeJpeg(settings));
+  // One scan of a progressive file repeated 1,000 times.
+  settings.width = settings.height = 1024;
+  settings.scans.clear();
+  settings.progressive = true;
+  const std::string progressive = EncodeJpeg(settings);
+  const std::size_t first = progressive.find("\xFF\xDA");
+  const std::size_t second = progressive.find("\xFF\xDA", first + 2);
+  std::string repeated = progressive.substr(0, second);
+  for (int i = 0; i < 1000; ++i) repeated += progressive.substr(first, second - first);
+  repeated += progressive.substr(second);
+  WriteFile(Path("repeated.jpg"), repeated);
+
+  MeasuredRun run = Refused("convert --to yuv " + Path("704-scans.jpg") + " " + Path("out.png"), "more than 500 scans");
+  EXPECT_LT(run.seconds, 30);
+  run = Refused("convert --to yuv " + Path("repeated.jpg") + " " + Path("out.png"), "unreadable JPEG");
+  EXPECT_LT(run.seconds, 30);
+  EXPECT_EQ(Colorspace("convert --to yuv " + Path("384-scans.jpg") + " " + Path("out.png")).status, 0);
+}
+
+// Chunks claiming 2^31 - 1 bytes in a 150-byte file: refused from libpng's
+// own limit, without allocating what they claim.
+TEST_F(Hostile, HugeChunkClaimsAreRefusedCheaply) {
+  for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+    std::string file = kPngSignature + ChunkBytes(GreyHeader(8, 8));
+    const std::string claim = std::string("\x7F\xFF\xFF\xFF", 4) + type + "Comment" + std::string(100, 'x');
+    file += claim;
+    WriteFile(Path("claim.png"), file);
+    const MeasuredRun run = Refused("convert --to yuv " + Path("claim.png") + " " + Path("out.png"),
+                                    std::string(type) + " chunk claims 2147483647 bytes, more than the 16 MiB");
+    EXPECT_LT(run.peakKiB, 100 * 1024) << type;
+    fs::remove(Path("claim.png"));
+  }
+}
+
+// Small files claiming big pictures share one budget; a picture that could
+// never fit is refused, not an abort; one that does not fit beside others
+// waits for them.
+TEST_F(Hostile, MemoryBudgetIsSharedByAllJobs) {
+  const std::string idat = ChunkBytes({"IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11)});
+  WriteFile(Path("claim.png"), kPngSignature + ChunkBytes(GreyHeader(11585, 11585)) + idat + ChunkBytes({"IEND", ""}));
+  MeasuredRun run = Refused("convert --to yuv --max-memory 256M " + Path("claim.png") + " " + Path("out.png"),
+                            "more than the memory budget of 256 MiB (--max-memory)");
+  EXPECT_LT(run.peakKiB, 100 * 1024);
+  WriteFile(Path("million.png"),
+            kPngSignature + ChunkBytes(GreyHeader(1000000, 1000000)) + idat + ChunkBytes({"IEND", ""}));
+  run = Refused("convert --to yuv --max-pixels 100000000000000 " + Path("million.png") + " " + Path("out.png"),
+                "more than the memory budget");
+  run = Refused("planes --max-pixels 100000000000000 " + Path("million.png") + " " + Path("out.png"),
+                "more than the memory budget");
+  fs::remove(Path("claim.png"));
+  fs::remove(Path("million.png"));
+
+  // Four pictures of 9 MB each under a 12 MiB budget: one at a time.
+  std::string inputs;
+  for (int i = 0; i < 4; ++i) {
+    Write(Path("in" + std::to_string(i) + ".png"), MakeRandomPicture(1000, 1000, static_cast<unsigned>(i)));
+    inputs += " " + Path("in" + std::to_string(i) + ".png");
+  }
+  const ToolRun batch = Colorspace("convert --to yuv --jobs 4 --max-memory 12M --out-dir " + Path("out") + inputs);
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 4);
+  EXPECT_EQ(Colorspace("convert --to yuv --max-memory 12X " + Path("in0.png") + " " + Path("x.png")).status, 2);
+}
+
+// An allocation that fails within the budget (here under an address space
+// limit, which sanitizers cannot run under): one line, nothing written.
+TEST_F(Hostile, FailedAllocationIsOneLine) {
+  if (kSanitized) GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+  const std::string idat = ChunkBytes({"IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11)});
+  WriteFile(Path("big.png"), kPngSignature + ChunkBytes(GreyHeader(8000, 8000)) + idat + ChunkBytes({"IEND", ""}));
+  const std::vector<std::string> before = Files();
+  const MeasuredRun run =
+      RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("big.png") + " " + Path("out.png"),
+                  Path("../err-" + Stamp()), rlim_t{160} << 20, RLIMIT_AS);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err, "colorspace: " + Path("big.png") + ": out of memory while reading it\n");
+  EXPECT_EQ(Files(), before);
+}
+
+// A 2 GiB file (sparse) behind a header claiming too many pixels: refused
+// from the header, without reading the rest.
+TEST_F(Hostile, HeaderLimitsApplyBeforeTheRestIsRead) {
+  std::string jpeg = EncodeJpeg({});
+  const std::size_t frame = jpeg.find("\xFF\xC0");
+  jpeg[frame + 5] = '\x0F';  // height 4000
+  jpeg[frame + 6] = '\xA0';
+  jpeg[frame + 7] = '\x0F';  // width 4000
+  jpeg[frame + 8] = '\xA0';
+  const std::string png = kPngSignature + ChunkBytes(GreyHeader(4000, 4000));
+  for (const auto& [name, start] :
+       {std::pair{"big.jpg", jpeg.substr(0, ScanDataStart(jpeg))}, std::pair{"big.png", png}}) {
+    WriteFile(Path(name), start);
+    ASSERT_EQ(::truncate(Path(name).c_str(), off_t{2} << 30), 0);
+    const MeasuredRun run = Refused("convert --to yuv --max-pixels 1000 " + Path(name) + " " + Path("out.png"),
+                                    "4000x4000 is 16000000 pixels, above the limit of 1000 (--max-pixels)");
+    EXPECT_LT(run.seconds, 5) << name;
+    EXPECT_LT(run.peakKiB, 100 * 1024) << name;
+    fs::remove(Path(name));
+  }
+}
+
+// A directory name no system call can take is an error line, not an abort.
+TEST_F(Hostile, UnusableDirectoriesAreErrors) {
+  Write(Path("in.png"), MakeRandomPicture(4, 4));
+  fs::create_symlink("loop", Path("loop"));
+  const std::string tooLong = Path(std::string(300, 'd') + "/" + std::string(300, 'e'));
+  for (const std::string& dir : {Path("loop"), Path("loop/x"), tooLong}) {
+    Refused("convert --to yuv --out-dir " + dir + " " + Path("in.png"), "cannot use " + dir);
+    Refused("demo " + dir, "cannot use " + dir);
+  }
+}
+
+// The model record and the selection chunk must be whole and single.
+TEST_F(Hostile, DamagedOrAmbiguousRecordsAreRefused) {
+  Write(Path("in.png"), MakeRandomPicture(16, 2));
+  Write(Path("mask.png"), MakeMask(16, 2, [](std::size_t p) { return p % 3 == 0; }));
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("in.png") + " " + Path("yuv.png")).status, 0);
+  ASSERT_EQ(
+      Colorspace("convert --to yuv --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("m.png")).status, 0);
+  Write(Path("in8x4.png"), MakeRandomPicture(8, 4));
+  Write(Path("mask8x4.png"), MakeMask(8, 4, [](std::size_t p) { return p % 2 == 0; }));
+  ASSERT_EQ(
+      Colorspace("convert --to yuv --mask " + Path("mask8x4.png") + " " + Path("in8x4.png") + " " + Path("m8x4.png"))
+          .status,
+      0);
+  const std::vector<Chunk> plain = ParseChunks(Slurp(Path("yuv.png")));
+  const std::vector<Chunk> mixed = ParseChunks(Slurp(Path("m.png")));
+  auto find = [](const std::vector<Chunk>& chunks, const std::string& type) {
+    return *std::find_if(chunks.begin(), chunks.end(), [&](const Chunk& c) { return c.type == type; });
+  };
+  const Chunk record = find(plain, "tEXt");
+  const Chunk selection = find(mixed, "csMK");
+  const Chunk otherSelection = find(ParseChunks(Slurp(Path("m8x4.png"))), "csMK");
+  auto rebuild = [](std::vector<Chunk> chunks, const std::string& replaced, const std::vector<Chunk>& with,
+                    bool afterPixels = false) {
+    std::vector<Chunk> out;
+    for (const Chunk& c : chunks) {
+      if (c.type == replaced) continue;
+      if (c.type == (afterPixels ? "IEND" : "IDAT")) out.insert(out.end(), with.begin(), with.end());
+      out.push_back(c);
+    }
+    return BuildPng(out);
+  };
+  std::string badCrc;
+  for (const Chunk& c : plain) badCrc += ChunkBytes(c, c.type == "tEXt");
+  WriteFile(Path("bad-crc.png"), kPngSignature + badCrc);
+  WriteFile(Path("two-records.png"), rebuild(plain, "tEXt", {record, record}));
+  WriteFile(Path("late-record.png"), rebuild(plain, "tEXt", {record}, true));
+  WriteFile(Path("two-selections.png"), rebuild(mixed, "csMK", {selection, selection}));
+  WriteFile(Path("late-selection.png"), rebuild(mixed, "csMK", {selection}, true));
+  WriteFile(Path("foreign-selection.png"), rebuild(mixed, "csMK", {otherSelection}));
+  // A compressed record far longer than any record.
+  std::string huge = "ColorModel";
+  huge += '\0';
+  huge += '\0';
+  {
+    const std::string text(20 << 20, 'y');
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+              static_cast<uLong>(text.size()), 9);
+    huge += packed.substr(0, size);
+  }
+  WriteFile(Path("huge-record.png"), rebuild(plain, "tEXt", {{"zTXt", huge}}));
+  const struct {
+    const char* file;
+    const char* message;
+  } cases[] = {
+      {"bad-crc.png", "damaged colour model record or selection chunk"},
+      {"two-records.png", "more than one colour model record"},
+      {"late-record.png", "colour model record comes after the pixel data"},
+      {"two-selections.png", "more than one selection chunk"},
+      {"late-selection.png", "selection chunk comes after the pixel data"},
+      {"foreign-selection.png", "selection chunk belongs to a 8x4 picture, not 16x2"},
+      {"huge-record.png", "colour model record is 20405 bytes long"},
+  };
+  for (const auto& c : cases) {
+    const MeasuredRun run = Refused("convert --to yuv " + Path(c.file) + " " + Path("out.png"), c.message);
+    EXPECT_NE(run.err.find(Path(c.file)), std::string::npos) << run.err;
+  }
+}
+
+// No command writes over one of its inputs, and names made for --out-dir or
+// by demo never follow what is already there.
+TEST_F(Hostile, NoWriteThatNoNameAskedFor) {
+  Write(Path("p.png"), MakeRandomPicture(6, 4));
+  const std::string original = Slurp(Path("p.png"));
+  Refused("planes " + Path("p.png") + " " + Path("p.png"), "is the same file as the input");
+  Refused("convert --to yuv " + Path("p.png") + " - >>" + Path("p.png"), "standard output is the same file");
+  Refused("planes " + Path("p.png") + " - >>" + Path("p.png"), "standard output is the same file");
+  EXPECT_EQ(Slurp(Path("p.png")), original);
+
+  fs::create_directories(Path("out"));
+  fs::create_directories(Path("elsewhere"));
+  WriteFile(Path("elsewhere/target.png"), "outside the folder");
+  fs::create_symlink(Path("elsewhere/target.png"), Path("out/p.png"));
+  Refused("convert --to yuv --out-dir " + Path("out") + " " + Path("p.png"), "is a symbolic link");
+  EXPECT_EQ(Slurp(Path("elsewhere/target.png")), "outside the folder");
+  fs::remove(Path("out/p.png"));
+  ASSERT_EQ(::mkfifo(Path("out/p.png").c_str(), 0600), 0);
+  const MeasuredRun run =
+      Refused("convert --to yuv --out-dir " + Path("out") + " " + Path("p.png"), "is not a regular file");
+  EXPECT_LT(run.seconds, 10) << "a FIFO is never opened";
+  fs::create_directories(Path("demo"));
+  fs::create_symlink(Path("elsewhere/target.png"), Path("demo/chart.png"));
+  Refused("demo " + Path("demo"), "is a symbolic link");
+  EXPECT_EQ(Slurp(Path("elsewhere/target.png")), "outside the folder");
+  // An explicitly named link is still followed, as before.
+  fs::create_symlink(Path("elsewhere/target.png"), Path("named.png"));
+  EXPECT_EQ(Colorspace("convert --to yuv " + Path("p.png") + " " + Path("named.png")).status, 0);
+  EXPECT_EQ(cstool::ModelText(Read(Path("elsewhere/target.png")).record), "yuv");
+}
+
+// A signal at a random moment of a four-job batch leaves no temporary file,
+// whichever thread is creating one; a write beyond the file size limit
+// fails that file alone.
+TEST_F(Hostile, SignalsDuringABatchLeaveNoTemporaryFile) {
+  std::vector<std::string> arguments = {COLORSPACE_TOOL, "convert", "--to",      "yuv",
+                                        "--jobs",        "4",       "--out-dir", Path("out")};
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = Path("in" + std::to_string(i) + ".png");
+    Write(name, MakeRandomPicture(160, 120, static_cast<unsigned>(i)));
+    arguments.push_back(name);
+  }
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE};
+  std::mt19937 random(11);
+  int interrupted = 0;
+  for (int round = 0; round < 35; ++round) {
+    fs::remove_all(Path("out"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::execv(COLORSPACE_TOOL, argv.data());
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 150000));
+    const int signal = signals[round % 7];
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signal);
+      ++interrupted;
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << "finished before the signal";
+    }
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(Path("out"), ignored)) {
+      ASSERT_EQ(entry.path().filename().string().find(".colorspace-"), std::string::npos)
+          << "round " << round << ", signal " << signal;
+    }
+  }
+  EXPECT_GT(interrupted, 10);
+
+  WriteFile(Path("big-out.png"), "keep me");
+  Write(Path("big.png"), MakeRandomPicture(300, 300));
+  const std::vector<std::string> before = Files();
+  const MeasuredRun run =
+      RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("big.png") + " " + Path("big-out.png"),
+                  Path("../err-" + Stamp()), 4096);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+  EXPECT_EQ(Files(), before);
+  EXPECT_EQ(Slurp(Path("big-out.png")), "keep me");
+}
+
+TEST_F(Hostile, SmallerOnes) {
+  // A record's text is escaped and cut.
+  std::vector<Chunk> chunks = ParseChunks([&] {
+    Write(Path("in.png"), MakeRandomPicture(4, 4));
+    return Slurp(Path("in.png"));
+  }());
+  chunks.insert(chunks.begin() + 1,
+                Chunk{"tEXt", std::string("ColorModel\0yuv\x1b[31m\nred", 23) + std::string(3000, 'z')});
+  WriteFile(Path("escape.png"), BuildPng(chunks));
+  const MeasuredRun run = Refused("convert --to rgb " + Path("escape.png") + " " + Path("out.png"),
+                                  "records an unknown colour model 'yuv\\x1B[31m\\x0Ared");
+  EXPECT_NE(run.err.find("zzz...'"), std::string::npos) << run.err;
+  EXPECT_LT(run.err.size(), 300U);
+
+  // A name that fits fits with its temporary name too.
+  const std::string longName = Path(std::string(250, 'n') + ".png");
+  EXPECT_EQ(Colorspace("convert --to yuv " + Path("in.png") + " " + longName).status, 0);
+  EXPECT_EQ(cstool::ModelText(Read(longName).record), "yuv");
+  fs::remove(longName);
+
+  // Planes of a picture too wide for its three planes side by side in
+  // libpng's default limits.
+  Write(Path("wide.png"), MakeRandomPicture(400000, 1));
+  ToolRun tool = Colorspace("planes --compression fast " + Path("wide.png") + " " + Path("planes.png"));
+  EXPECT_EQ(tool.status, 0) << tool.err;
+  EXPECT_EQ(Read(Path("planes.png")).width, 1200000);
+  fs::remove(Path("wide.png"));
+  fs::remove(Path("planes.png"));
+
+  // Pipes as inputs.
+  Write(Path("a.png"), MakeRandomPicture(5, 5));
+  WriteFile(Path("a.jpg"), EncodeJpeg({}));
+  for (const char* input : {"a.png", "a.jpg"}) {
+    for (const char* name : {"-", "/dev/stdin"}) {
+      const std::string command =
+          "cat " + Path(input) + " | " + COLORSPACE_TOOL + " convert --to yuv " + name + " " + Path("piped.png");
+      EXPECT_EQ(std::system(command.c_str()), 0) << command;
+      EXPECT_EQ(cstool::ModelText(Read(Path("piped.png")).record), "yuv");
+    }
+  }
+}
+
+// A mixed file whose selection chunk another program dropped: refused with
+// the way out, which is the mask again or forgetting the record.
+TEST_F(Hostile, LostSelectionCanBeRecovered) {
+  const Picture original = MakeRandomPicture(12, 5);
+  Write(Path("in.png"), original);
+  Write(Path("mask.png"), MakeMask(12, 5, [](std::size_t p) { return p % 4 == 0; }));
+  ASSERT_EQ(
+      Colorspace("convert --to yuv --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("m.png")).status, 0);
+  std::vector<Chunk> chunks = ParseChunks(Slurp(Path("m.png")));
+  chunks.erase(std::remove_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "csMK"; }),
+               chunks.end());
+  WriteFile(Path("lost.png"), BuildPng(chunks));
+  Refused("convert --to rgb " + Path("lost.png") + " " + Path("back.png"), "--forget-selection");
+  ToolRun run =
+      Colorspace("convert --to rgb --mask " + Path("mask.png") + " " + Path("lost.png") + " " + Path("back.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(Colorspace("convert --to rgb " + Path("m.png") + " " + Path("expected.png")).status, 0);
+  EXPECT_EQ(Read(Path("back.png")).bgra, Read(Path("expected.png")).bgra);
+  run = Colorspace("convert --to yuv --forget-selection " + Path("lost.png") + " " + Path("forgot.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(cstool::ModelText(Read(Path("forgot.png")).record), "yuv");
+}
+
+}  // namespace

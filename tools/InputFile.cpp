@@ -1,0 +1,85 @@
+#include "InputFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace cstool {
+
+std::optional<InputFile> InputFile::Open(const std::string& path, std::string& error) {
+  InputFile input;
+  input.path_ = path;
+  if (path == "-") {
+    input.file_ = stdin;
+  } else {
+    input.file_ = std::fopen(path.c_str(), "rb");
+    input.owned_ = true;
+    if (input.file_ == nullptr) {
+      error = "cannot open " + path + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+  }
+  struct stat status {};
+  if (::fstat(::fileno(input.file_), &status) == 0 && S_ISDIR(status.st_mode)) {
+    error = path + " is a directory";
+    return std::nullopt;
+  }
+  return input;
+}
+
+InputFile InputFile::FromStream(std::FILE* stream, const std::string& path) {
+  InputFile input;
+  input.path_ = path;
+  input.file_ = stream;
+  return input;
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      file_(other.file_),
+      owned_(other.owned_),
+      pending_(std::move(other.pending_)),
+      failed_(other.failed_),
+      reason_(std::move(other.reason_)) {
+  other.file_ = nullptr;
+  other.owned_ = false;
+}
+
+InputFile::~InputFile() {
+  if (owned_ && file_ != nullptr) std::fclose(file_);
+}
+
+std::size_t InputFile::Read(void* into, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(into);
+  std::size_t done = std::min(size, pending_.size());
+  std::memcpy(bytes, pending_.data(), done);
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  if (done < size && file_ != nullptr && !failed_) {
+    done += std::fread(bytes + done, 1, size - done, file_);
+    if (std::ferror(file_) != 0) {
+      failed_ = true;
+      reason_ = std::strerror(errno);
+    }
+  }
+  return done;
+}
+
+std::size_t InputFile::Peek(void* into, std::size_t size) {
+  if (pending_.size() < size && file_ != nullptr && !failed_) {
+    const std::size_t had = pending_.size();
+    pending_.resize(size);
+    const std::size_t got = std::fread(pending_.data() + had, 1, size - had, file_);
+    pending_.resize(had + got);
+    if (std::ferror(file_) != 0) {
+      failed_ = true;
+      reason_ = std::strerror(errno);
+    }
+  }
+  const std::size_t done = std::min(size, pending_.size());
+  std::memcpy(into, pending_.data(), done);
+  return done;
+}
+
+}  // namespace cstool

@@ -1,0 +1,230 @@
+#include "JpegReader.h"
+
+// clang-format off
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include <csetjmp>
+#include <cstring>
+
+#include "ImageFile.h"
+#include "InputFile.h"
+
+namespace cstool {
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 16;
+// Markers are kept whole; more than this before the first scan is refused,
+// so that the markers' memory stays bounded whatever the file's size.
+constexpr std::uint64_t kMaxHeaderBytes = std::uint64_t{64} << 20;
+// Room for the decoder's small allocations besides the coefficients.
+constexpr std::uint64_t kDecoderSlackBytes = std::uint64_t{16} << 20;
+
+}  // namespace
+
+struct JpegReader::State {
+  jpeg_decompress_struct decoder{};
+  jpeg_error_mgr errors{};
+  jpeg_source_mgr source{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf jump{};
+  char message[JMSG_LENGTH_MAX + 64] = {};
+  InputFile* input = nullptr;
+  int maxScans = 0;
+  bool created = false;
+  bool headerRead = false;
+  bool inHeader = true;
+  std::uint64_t bytesRead = 0;
+  JOCTET buffer[kBufferBytes] = {};
+};
+
+namespace {
+
+JpegReader::State* StateOf(j_common_ptr common) { return static_cast<JpegReader::State*>(common->client_data); }
+
+[[noreturn]] void Refuse(JpegReader::State* state) { std::longjmp(state->jump, 1); }
+
+[[noreturn]] void OnError(j_common_ptr common) {
+  JpegReader::State* state = StateOf(common);
+  (*common->err->format_message)(common, state->message);
+  Refuse(state);
+}
+
+// Level -1 is a warning: the data is damaged, and what the decoder would
+// make of it is a guess, so the file is refused.
+void OnMessage(j_common_ptr common, int level) {
+  if (level >= 0) return;
+  OnError(common);
+}
+
+void OnProgress(j_common_ptr common) {
+  JpegReader::State* state = StateOf(common);
+  if (state->decoder.input_scan_number > state->maxScans) {
+    std::snprintf(state->message, sizeof state->message, "more than %d scans", state->maxScans);
+    Refuse(state);
+  }
+}
+
+void InitSource(j_decompress_ptr /*decoder*/) {}
+
+boolean FillInputBuffer(j_decompress_ptr decoder) {
+  JpegReader::State* state = StateOf(reinterpret_cast<j_common_ptr>(decoder));
+  std::size_t got = state->input->Read(state->buffer, sizeof state->buffer);
+  state->bytesRead += got;
+  if (state->inHeader && state->bytesRead > kMaxHeaderBytes) {
+    std::snprintf(state->message, sizeof state->message, "more than %llu MiB of markers before the picture",
+                  static_cast<unsigned long long>(kMaxHeaderBytes >> 20));
+    Refuse(state);
+  }
+  if (got == 0) {
+    if (state->input->Failed()) {
+      std::snprintf(state->message, sizeof state->message, "cannot read it: %s", state->input->Reason().c_str());
+      Refuse(state);
+    }
+    WARNMS(decoder, JWRN_JPEG_EOF);  // refuses: "Premature end of JPEG file"
+    state->buffer[0] = 0xFF;
+    state->buffer[1] = JPEG_EOI;
+    got = 2;
+  }
+  state->source.next_input_byte = state->buffer;
+  state->source.bytes_in_buffer = got;
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr decoder, long count) {
+  jpeg_source_mgr& source = *decoder->src;
+  while (count > static_cast<long>(source.bytes_in_buffer)) {
+    count -= static_cast<long>(source.bytes_in_buffer);
+    FillInputBuffer(decoder);
+  }
+  if (count > 0) {
+    source.next_input_byte += count;
+    source.bytes_in_buffer -= static_cast<std::size_t>(count);
+  }
+}
+
+void TermSource(j_decompress_ptr /*decoder*/) {}
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t step) { return (value + step - 1) / step * step; }
+
+}  // namespace
+
+JpegReader::JpegReader(InputFile& input, int maxScans) : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  state.input = &input;
+  state.maxScans = maxScans;
+  state.decoder.err = jpeg_std_error(&state.errors);
+  state.errors.error_exit = OnError;
+  state.errors.emit_message = OnMessage;
+  state.source.init_source = InitSource;
+  state.source.fill_input_buffer = FillInputBuffer;
+  state.source.skip_input_data = SkipInputData;
+  state.source.resync_to_restart = jpeg_resync_to_restart;
+  state.source.term_source = TermSource;
+  state.progress.progress_monitor = OnProgress;
+}
+
+JpegReader::~JpegReader() {
+  if (state_->created) jpeg_destroy_decompress(&state_->decoder);
+}
+
+std::string JpegReader::ReadHeader() {
+  State& state = *state_;
+  if (setjmp(state.jump) != 0) return state.message;
+  state.decoder.client_data = &state;  // kept by jpeg_create_decompress
+  jpeg_create_decompress(&state.decoder);
+  state.created = true;
+  state.decoder.src = &state.source;
+  state.decoder.progress = &state.progress;
+  jpeg_save_markers(&state.decoder, JPEG_COM, 0xFFFF);
+  for (int n = 0; n < 16; ++n) jpeg_save_markers(&state.decoder, JPEG_APP0 + n, 0xFFFF);
+  jpeg_read_header(&state.decoder, TRUE);
+  state.inHeader = false;
+  state.headerRead = true;
+  // The decoder asks for its big buffers all at once; beyond this it
+  // refuses the file instead of allocating.
+  state.decoder.mem->max_memory_to_use = static_cast<long>(DecoderBytes() + kDecoderSlackBytes);
+  return {};
+}
+
+std::uint32_t JpegReader::Width() const { return state_->decoder.image_width; }
+std::uint32_t JpegReader::Height() const { return state_->decoder.image_height; }
+
+bool JpegReader::Cmyk() const {
+  return state_->decoder.jpeg_color_space == JCS_CMYK || state_->decoder.jpeg_color_space == JCS_YCCK;
+}
+
+std::uint64_t JpegReader::DecoderBytes() const {
+  const jpeg_decompress_struct& decoder = state_->decoder;
+  std::uint64_t bytes = 0;
+  if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&decoder)) != 0) {
+    for (int c = 0; c < decoder.num_components; ++c) {
+      const jpeg_component_info& component = decoder.comp_info[c];
+      bytes += RoundUp(component.width_in_blocks, static_cast<std::uint64_t>(component.h_samp_factor)) *
+               RoundUp(component.height_in_blocks, static_cast<std::uint64_t>(component.v_samp_factor)) *
+               sizeof(JBLOCK);
+    }
+  }
+  return bytes;
+}
+
+std::string JpegReader::ReadPixels(std::uint8_t* bgra) {
+  State& state = *state_;
+  if (setjmp(state.jump) != 0) return state.message;
+  state.decoder.out_color_space = JCS_EXT_BGRA;
+  jpeg_start_decompress(&state.decoder);
+  const std::size_t rowBytes = std::size_t{4} * state.decoder.output_width;
+  while (state.decoder.output_scanline < state.decoder.output_height) {
+    JSAMPROW row = bgra + rowBytes * state.decoder.output_scanline;
+    jpeg_read_scanlines(&state.decoder, &row, 1);
+  }
+  jpeg_finish_decompress(&state.decoder);
+  return {};
+}
+
+std::vector<JpegReader::Marker> JpegReader::Markers() const {
+  std::vector<Marker> markers;
+  if (!state_->headerRead) return markers;
+  for (jpeg_saved_marker_ptr marker = state_->decoder.marker_list; marker != nullptr; marker = marker->next) {
+    markers.push_back({marker->marker, std::vector<std::uint8_t>(marker->data, marker->data + marker->data_length)});
+  }
+  return markers;
+}
+
+ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture) {
+  ReadResult result;
+  const std::string& path = input.Path();
+  JpegReader reader(input, kMaxJpegScans);
+  std::string error = reader.ReadHeader();
+  if (!error.empty()) {
+    result.error = path + ": unreadable JPEG (" + error + ")";
+    return result;
+  }
+  if (reader.Cmyk()) {
+    result.error = path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
+    return result;
+  }
+  result.error = CheckPixelLimit(path, reader.Width(), reader.Height(), limits.maxPixels);
+  if (!result.error.empty()) return result;
+  const std::uint64_t pixels = std::uint64_t{reader.Width()} * reader.Height();
+  if (limits.admit) {
+    result.error = limits.admit(pixels, reader.DecoderBytes());
+    if (!result.error.empty()) return result;
+  }
+  picture.width = static_cast<std::int32_t>(reader.Width());
+  picture.height = static_cast<std::int32_t>(reader.Height());
+  picture.hasAlpha = false;
+  picture.bgra.resize(static_cast<std::size_t>(pixels) * 4);
+  error = reader.ReadPixels(picture.bgra.data());
+  if (!error.empty()) {
+    picture = Picture{};
+    result.error = path + ": unreadable JPEG (" + error + ")";
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace cstool

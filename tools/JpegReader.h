@@ -1,0 +1,53 @@
+// JPEG input through libjpeg-turbo's libjpeg interface, trusting nothing
+// the file says: any decoder warning (a cut file, damaged data) refuses it
+// in the decoder's own words, the header is read from the stream before
+// anything else (so limits apply before the rest is read), the number of
+// scans and the decoder's own memory are bounded, and the markers before
+// the first scan are kept for the caller.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cstool {
+
+class InputFile;
+
+class JpegReader {
+ public:
+  JpegReader(InputFile& input, int maxScans);
+  ~JpegReader();
+  JpegReader(const JpegReader&) = delete;
+  JpegReader& operator=(const JpegReader&) = delete;
+
+  // Reads up to the first scan. Returns the reason the file is refused
+  // (without its name), or nothing.
+  std::string ReadHeader();
+  std::uint32_t Width() const;
+  std::uint32_t Height() const;
+  bool Cmyk() const;
+  // What the decoder needs besides the pixels: for progressive and other
+  // multi-scan files, every coefficient of the picture.
+  std::uint64_t DecoderBytes() const;
+
+  // Decodes every pixel into `bgra` (4 * Width() bytes a row, alpha 255)
+  // and reads on to the end of the picture. Returns the reason for a
+  // refusal, or nothing.
+  std::string ReadPixels(std::uint8_t* bgra);
+
+  struct Marker {
+    int code;  // 0xE0 + n for APPn, 0xFE for COM
+    std::vector<std::uint8_t> data;
+  };
+  // The APPn and COM markers before the first scan, in file order.
+  std::vector<Marker> Markers() const;
+
+  struct State;  // the decoder and its managers, for their callbacks
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace cstool
