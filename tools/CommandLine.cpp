@@ -15,7 +15,8 @@ const char* const kProgramHelp =
     "studio-range YCbCr.\n"
     "\n"
     "Commands (colorspace COMMAND --help tells more):\n"
-    "  convert   convert PNG or JPEG pictures; the output is PNG\n"
+    "  convert   convert PNG, JPEG or YUV4MPEG2 pictures; the output's name\n"
+    "            chooses PNG, JPEG or YUV4MPEG2\n"
     "  planes    show a picture's three components side by side in grey\n"
     "  pixel     convert one colour\n"
     "  demo      convert a colour chart both ways and print the round-trip error\n"
@@ -24,11 +25,21 @@ const char* const kProgramHelp =
     "Options: --help, --version\n";
 
 const char* const kConvertHelp =
-    "usage: colorspace convert --to MODEL [OPTIONS] INPUT OUTPUT.png\n"
+    "usage: colorspace convert --to MODEL [OPTIONS] INPUT OUTPUT\n"
     "       colorspace convert --to MODEL [OPTIONS] --out-dir DIR INPUT...\n"
     "\n"
-    "Converts PNG or JPEG pictures (MODEL: rgb, yuv or ycbcr) and writes PNG,\n"
-    "recording the model in the file, so the way back needs no --from.\n"
+    "Converts PNG, JPEG or YUV4MPEG2 pictures (MODEL: rgb, yuv or ycbcr). The\n"
+    "output's suffix chooses its format:\n"
+    "  .png          any result; the model (and a mask's selection) is recorded\n"
+    "                in the file, so the way back needs no --from\n"
+    "  .jpg, .jpeg   rgb results only (a JPEG's decoder turns what it holds into\n"
+    "                RGB): quality --quality (default 92); colour sampled 4:4:4\n"
+    "                at quality 90 and above, 4:2:0 below\n"
+    "  .y4m          YUV4MPEG2 for video tools: one frame, 8-bit 4:4:4 planes\n"
+    "                (C444), XCOLORRANGE=FULL for yuv, LIMITED for ycbcr\n"
+    "A result the format cannot hold (a yuv, ycbcr or mixed result as JPEG, an\n"
+    "rgb or mixed one as YUV4MPEG2, transparent pixels in either) is refused\n"
+    "with nothing written; any other suffix is refused with the list.\n"
     "\n"
     "  --to MODEL          the model to convert to\n"
     "  --from MODEL        the input's model, for files that do not record it\n"
@@ -47,7 +58,13 @@ const char* const kConvertHelp =
     "                      program dropped, it restores the selection.\n"
     "  --forget-selection  for a mixed file whose selection chunk was dropped:\n"
     "                      forget its record, and take it as --from says\n"
-    "  --out-dir DIR       write DIR/NAME.png for each input (DIR is created)\n"
+    "  --out-dir DIR       write DIR/NAME.png (or the suffix of --format) for\n"
+    "                      each input (DIR is created)\n"
+    "  --format png|jpeg|y4m\n"
+    "                      the output's format, for '-', devices and names\n"
+    "                      without a known suffix (default for '-', devices\n"
+    "                      and FIFOs: png); it must agree with a known suffix\n"
+    "  --quality N         JPEG quality, 1 to 100 (default 92)\n"
     "  --jobs N            convert N files at a time (default: one per processor)\n"
     "  --compression fast|default|best\n"
     "                      PNG compression: fast; default (fast for photographs,\n"
@@ -66,24 +83,30 @@ const char* const kConvertHelp =
     "which keeps its permissions. An output that is one of the inputs is refused\n"
     "('-' too, when standard output is an input). With --out-dir, an output name\n"
     "that is already a symbolic link, a FIFO or a device is refused, never\n"
-    "followed or opened. INPUT may be '-' (standard input) or a pipe.\n"
+    "followed or opened. INPUT may be '-' (standard input) or a pipe: PNG,\n"
+    "JPEG and YUV4MPEG2 are told apart by their first bytes.\n"
     "Alpha passes through. JPEG: colour and grey files are read (grey as grey\n"
     "RGB), CMYK files are refused, and EXIF orientation is ignored. A damaged\n"
     "JPEG (cut short, corrupt data: anything the decoder warns about) or one\n"
-    "with more than 500 scans is refused.\n";
+    "with more than 500 scans is refused. YUV4MPEG2: only a single 8-bit C444\n"
+    "frame is read (other sampling is refused by name); XCOLORRANGE=FULL is\n"
+    "read as yuv, LIMITED as ycbcr, and without it --from yuv or ycbcr is\n"
+    "needed.\n";
 
 const char* const kPlanesHelp =
-    "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT.png\n"
+    "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT\n"
     "\n"
     "Writes the picture's three components side by side as grey images (one\n"
     "above the other for a picture too wide for that). An RGB\n"
     "picture is converted exactly to --model first (default yuv); a YUV or\n"
     "YCbCr picture is shown as it is. A mixed picture (the output of a masked\n"
-    "conversion) is refused.\n"
+    "conversion) is refused. OUTPUT is PNG or grey JPEG, by its suffix.\n"
     "\n"
     "  --model MODEL       yuv or ycbcr\n"
     "  --from MODEL        the input's model, for files that do not record it\n"
     "  --compression fast|default|best\n"
+    "  --format png|jpeg   --quality N\n"
+    "                      as for convert\n"
     "  --max-pixels N      as for convert\n"
     "  --max-memory N[K|M|G]\n"
     "                      as for convert\n";
@@ -122,7 +145,8 @@ const KnownOption kKnownOptions[] = {
     {"--jobs", true, "convert"},
     {"--compression", true, "convert planes demo"},
     {"--max-pixels", true, "convert planes"},
-    {"--format", true, "pixel"},
+    {"--format", true, "convert planes pixel"},
+    {"--quality", true, "convert planes"},
     {"--help", false, "convert planes pixel demo"},
 };
 
@@ -188,7 +212,15 @@ std::string Apply(const std::string& name, const std::string& value, Options& op
       return "--compression takes fast, default or best";
     }
   }
-  if (name == "--format") {
+  if (name == "--quality") {
+    const auto quality = PositiveNumber(value);
+    if (!quality || *quality > 100) return "--quality takes a number from 1 to 100";
+    options.quality = static_cast<int>(*quality);
+  }
+  if (name == "--format" && options.command != "pixel") {
+    if (!FormatNamed(value)) return "--format takes one of " + FormatList();
+    options.imageFormat = value;
+  } else if (name == "--format") {
     if (value == "text") {
       options.format = PixelFormat::kText;
     } else if (value == "hex") {

@@ -32,7 +32,9 @@ struct Options {
   std::uint64_t maxPixels = kDefaultMaxPixels;
   std::uint64_t maxMemory = 0;  // 0: half of the machine's memory
   Compression compression = Compression::kDefault;
-  PixelFormat format = PixelFormat::kText;
+  PixelFormat format = PixelFormat::kText;  // pixel's --format
+  std::string imageFormat;                  // --format of the commands writing pictures, as given
+  int quality = kDefaultJpegQuality;
 };
 
 // Parses argv[1...]. Returns an error line for a usage error, else nothing.

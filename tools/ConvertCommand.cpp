@@ -18,6 +18,7 @@ struct Job {
   std::string input;
   std::string output;
   OutputName name = OutputName::kGiven;
+  WriteSettings settings;
 };
 
 // What converting one picture means, once its record and the options are
@@ -145,12 +146,36 @@ std::string ConvertOne(const Job& job, const Options& options, const std::vector
   error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
   if (!error.empty()) return job.input + ": " + error;
   picture.record = std::move(plan.result);
-  return WritePicture(job.output, picture, options.compression, job.name);
+  return WritePicture(job.output, picture, job.settings, job.name);
 }
 
 // Lists the jobs, refusing before anything is written an output that is
 // one of the inputs or two inputs that would land on the same output.
-std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
+// What every output is written as, refused before anything is read when
+// the format cannot hold the result the options ask for.
+std::string ChooseSettings(const Options& options, WriteSettings& settings) {
+  settings = PngSettings(options);
+  std::string error;
+  std::string output = "the outputs";
+  if (!options.outDir.empty()) {
+    if (!options.imageFormat.empty()) settings.format = *FormatNamed(options.imageFormat);
+  } else if (options.operands.size() == 2) {
+    output = options.operands[1];
+    error = ChooseFormat(output, options.imageFormat, settings.format);
+  } else {
+    return {};  // ListJobs refuses
+  }
+  if (error.empty()) {
+    ModelRecord result;
+    result.model = options.to;
+    if (!options.mask.empty()) result.outside = Model::kRGB;  // a masked result is mixed
+    error = RefusalFor(settings.format, result, output);
+    if (!error.empty()) error += "; nothing written";
+  }
+  return error;
+}
+
+std::string ListJobs(const Options& options, const WriteSettings& settings, std::vector<Job>& jobs) {
   namespace fs = std::filesystem;
   if (!options.outDir.empty()) {
     if (options.operands.empty()) return "convert needs at least one input";
@@ -165,14 +190,14 @@ std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
     std::map<std::string, std::string> byOutput;
     for (const std::string& input : options.operands) {
       const std::string output =
-          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(".png")).string();
+          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(SuffixOf(settings.format))).string();
       const auto [where, fresh] = byOutput.emplace(output, input);
       if (!fresh) return where->second + " and " + input + " would both be written to " + output;
-      jobs.push_back({input, output, OutputName::kMade});
+      jobs.push_back({input, output, OutputName::kMade, settings});
     }
   } else {
-    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT.png, or --out-dir DIR INPUT...";
-    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven});
+    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT, or --out-dir DIR INPUT...";
+    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven, settings});
   }
   std::vector<std::string> inputs;
   std::vector<std::string> outputs;
@@ -188,8 +213,11 @@ std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
 
 int RunConvert(const Options& options) {
   if (!options.to) return Fail("convert needs --to MODEL (see colorspace convert --help)", kExitUsage);
+  WriteSettings settings;
+  std::string error = ChooseSettings(options, settings);
+  if (!error.empty()) return Fail(error, kExitUsage);
   std::vector<Job> jobs;
-  std::string error = ListJobs(options, jobs);
+  error = ListJobs(options, settings, jobs);
   if (!error.empty()) return Fail(error, options.operands.empty() ? kExitUsage : kExitFailure);
 
   Progress progress(jobs.size());

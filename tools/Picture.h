@@ -41,6 +41,9 @@ struct Picture {
   PixelBytes bgra;       // 4 bytes a pixel: B, G, R, A (or V/Cr, U/Cb, Y, A)
   bool hasAlpha = true;  // false: every A is 255, and the file is written without it
   ModelRecord record;
+  // The file holds luma and colour-difference planes but does not say
+  // their range (a YUV4MPEG2 file without XCOLORRANGE): --from decides.
+  bool needsModel = false;
 
   std::size_t Pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
 };
