@@ -152,6 +152,37 @@ TEST_F(Tool, Y4mInputIsReadOnlyWhenItIsOnePictureOfKnownKind) {
   EXPECT_EQ(Read(Path("stdin.png")).record.model, Model::kRGB);
 }
 
+// '-' reads any format from a pipe, and the pixel limit still applies from
+// the header: an endless pipe after it is refused at once.
+TEST_F(Tool, StandardInputIsReadLikeAFile) {
+  const Picture original = MakeGradient(20, 12);
+  Write(Path("in.png"), original);
+  ASSERT_EQ(Colorspace("convert --to ycbcr " + Path("in.png") + " " + Path("in.y4m")).status, 0);
+  WriteFile(Path("in.jpg"), EncodeJpeg({}));
+  for (const char* input : {"in.png", "in.y4m", "in.jpg"}) {
+    const std::string name = input;
+    const std::string expected = name == "in.png" ? "yuv" : (name == "in.y4m" ? "rgb" : "ycbcr");
+    const std::string command =
+        "cat " + Path(input) + " | " + COLORSPACE_TOOL + " convert --to " + expected + " - - | cat >" + Path("out.png");
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(cstool::ModelText(Read(Path("out.png")).record), expected) << input;
+  }
+  WriteFile(Path("big.y4m"), "YUV4MPEG2 W50000 H50000 C444 XCOLORRANGE=FULL\n");
+  WriteFile(Path("big.png"), kPngSignature + ChunkBytes(GreyHeader(50000, 50000)));
+  for (const char* input : {"big.y4m", "big.png"}) {
+    const MeasuredRun run = RunMeasured("sh -c 'cat " + Path(input) + " /dev/zero | " + COLORSPACE_TOOL +
+                                            " convert --to rgb --max-pixels 1000000 - " + Path("out2.png") + "'",
+                                        Path("err.txt"));
+    EXPECT_EQ(run.status, 1) << input;
+    EXPECT_NE(run.err.find("above the limit of 1000000"), std::string::npos) << input << ": " << run.err;
+    EXPECT_LT(run.seconds, 20) << input;
+  }
+  EXPECT_FALSE(fs::exists(Path("out2.png")));
+  const ToolRun run = Colorspace("convert --to yuv --mask - - " + Path("out3.png") + " <" + Path("in.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("read only once"), std::string::npos) << run.err;
+}
+
 TEST_F(Tool, FfmpegReadsTheY4mWrittenAndWritesOneThatIsRead) {
   if (!HasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the YUV4MPEG2 exchange with it is not tested";
   Picture original = MakeRandomPicture(97, 61);

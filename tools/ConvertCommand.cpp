@@ -206,6 +206,9 @@ std::string ListJobs(const Options& options, const WriteSettings& settings, std:
     outputs.push_back(job.output);
   }
   if (!options.mask.empty()) inputs.push_back(options.mask);
+  if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
+    return "standard input ('-') can be read only once: give it as one input only";
+  }
   return CheckNotAnInput(outputs, inputs);
 }
 
