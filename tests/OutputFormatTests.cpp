@@ -64,7 +64,7 @@ TEST_F(Tool, OutputFormatFollowsTheName) {
     const std::string file = Slurp(Path(name));
     EXPECT_EQ(FirstLine(file), std::string("YUV4MPEG2 W48 H40 F25:1 Ip A1:1 C444 XCOLORRANGE=") +
                                    (model == Model::kYUV ? "FULL" : "LIMITED"));
-    EXPECT_EQ(file.size(), FirstLine(file).size() + 1 + 6 + std::size_t{48 * 40 * 3});
+    EXPECT_EQ(file.size(), FirstLine(file).size() + 1 + 6 + std::size_t{48} * 40 * 3);
     const Picture back = Read(Path(name));
     EXPECT_EQ(back.record.model, model);
     if (model == Model::kYUV) {
@@ -123,7 +123,7 @@ TEST_F(Tool, FormatsRefuseWhatTheyCannotHoldBeforeWriting) {
 }
 
 TEST_F(Tool, Y4mInputIsReadOnlyWhenItIsOnePictureOfKnownKind) {
-  const std::string planes(std::size_t{4 * 2 * 3}, '\x50');
+  const std::string planes(std::size_t{4} * 2 * 3, '\x50');
   WriteFile(Path("no-range.y4m"), "YUV4MPEG2 W4 H2 F25:1 C444\nFRAME\n" + planes);
   WriteFile(Path("420.y4m"), "YUV4MPEG2 W4 H2 F25:1 C420jpeg\nFRAME\n" + planes);
   WriteFile(Path("default-420.y4m"), "YUV4MPEG2 W4 H2\nFRAME\n" + planes);

@@ -68,6 +68,10 @@ std::string WritePicture(const std::string& path, const Picture& picture, const 
     refusal = std::string("the picture for ") + path + " has transparent pixels, which " + NameOf(settings.format) +
               " cannot hold: write .png to keep them";
   }
+  if (refusal.empty() && settings.format == ImageFormat::kJpeg && picture.metadata.exif.size() > kMaxJpegExifBytes) {
+    refusal = "the EXIF data for " + path + " (" + std::to_string(picture.metadata.exif.size()) +
+              " bytes) does not fit in a JPEG segment: write .png to keep it";
+  }
   if (!refusal.empty()) return refusal + "; nothing written";
   return WriteThrough(path, name, [&](std::FILE* stream) {
     switch (settings.format) {

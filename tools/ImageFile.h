@@ -103,6 +103,11 @@ inline constexpr int kDefaultJpegQuality = 92;
 // (4:4:4); below it they are sampled 4:2:0.
 inline constexpr int kFullChromaQuality = 90;
 
+// The most EXIF one JPEG segment holds.
+inline constexpr std::size_t kMaxJpegExifBytes = 65533 - 6;
+
+// With the ICC profile, EXIF and density of the picture's metadata (its
+// texts, sRGB, gAMA and cHRM have no place in a JPEG).
 std::string WriteJpeg(std::FILE* stream, const Picture& picture, int quality);
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, int quality);
 // One frame, C444, XCOLORRANGE=FULL for yuv and LIMITED for ycbcr.

@@ -4,8 +4,10 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include <cmath>
 #include <csetjmp>
 #include <string>
+#include <vector>
 
 #include "ImageFile.h"
 
@@ -30,11 +32,38 @@ struct Source {
   const std::uint8_t* pixels;
   int bytesPerPixel;  // 1: grey; 4: B, G, R and a byte left out
   int quality;
+  const Metadata* metadata;
 };
 
+constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
+
+// The density in the JFIF marker: PNG's pixels per metre become dots per
+// inch (11811 are 300).
+void SetDensity(jpeg_compress_struct& encoder, const Metadata::Density& density) {
+  const double scale = density.unit == 1 ? 0.0254 : 1.0;
+  const long x = std::lround(density.x * scale);
+  const long y = std::lround(density.y * scale);
+  if (x < 1 || y < 1 || x > 65535 || y > 65535) return;
+  encoder.density_unit = density.unit == 1 ? 1 : 0;
+  encoder.X_density = static_cast<UINT16>(x);
+  encoder.Y_density = static_cast<UINT16>(y);
+}
+
+// The ICC profile (in as many segments as it needs) and EXIF, written back.
+void WriteMarkers(jpeg_compress_struct& encoder, const Metadata& metadata, std::vector<JOCTET>& exif) {
+  if (!metadata.icc.empty()) {
+    jpeg_write_icc_profile(&encoder, metadata.icc.data(), static_cast<unsigned int>(metadata.icc.size()));
+  }
+  if (!metadata.exif.empty() && metadata.exif.size() <= kMaxJpegExifBytes) {
+    exif.assign(kExifHeader, kExifHeader + sizeof kExifHeader);
+    exif.insert(exif.end(), metadata.exif.begin(), metadata.exif.end());
+    jpeg_write_marker(&encoder, JPEG_APP0 + 1, exif.data(), static_cast<unsigned int>(exif.size()));
+  }
+}
+
 // libjpeg reports errors by long jump: no object with a destructor lives
-// here.
-bool Encode(std::FILE* stream, const Source& source, WriteState& state) {
+// here (the caller owns `exif`).
+bool Encode(std::FILE* stream, const Source& source, std::vector<JOCTET>& exif, WriteState& state) {
   jpeg_compress_struct encoder{};
   encoder.err = jpeg_std_error(&state.errors);
   state.errors.error_exit = OnWriteError;
@@ -60,7 +89,9 @@ bool Encode(std::FILE* stream, const Source& source, WriteState& state) {
       encoder.comp_info[c].v_samp_factor = 1;
     }
   }
+  if (source.metadata != nullptr && source.metadata->density) SetDensity(encoder, *source.metadata->density);
   jpeg_start_compress(&encoder, TRUE);
+  if (source.metadata != nullptr) WriteMarkers(encoder, *source.metadata, exif);
   const std::size_t rowBytes = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.bytesPerPixel);
   while (encoder.next_scanline < encoder.image_height) {
     // libjpeg takes rows as writable pointers but only reads them.
@@ -74,18 +105,19 @@ bool Encode(std::FILE* stream, const Source& source, WriteState& state) {
 
 std::string Write(std::FILE* stream, const Source& source) {
   WriteState state;
-  if (!Encode(stream, source, state)) return state.message;
+  std::vector<JOCTET> exif;
+  if (!Encode(stream, source, exif, state)) return state.message;
   return std::fflush(stream) == 0 ? std::string() : std::string("write failed");
 }
 
 }  // namespace
 
 std::string WriteJpeg(std::FILE* stream, const Picture& picture, int quality) {
-  return Write(stream, {picture.width, picture.height, picture.bgra.data(), 4, quality});
+  return Write(stream, {picture.width, picture.height, picture.bgra.data(), 4, quality, &picture.metadata});
 }
 
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, int quality) {
-  return Write(stream, {picture.width, picture.height, picture.grey.data(), 1, quality});
+  return Write(stream, {picture.width, picture.height, picture.grey.data(), 1, quality, nullptr});
 }
 
 }  // namespace cstool

@@ -205,11 +205,44 @@ void OnReadWarning(png_structp png, png_const_charp message) {
 
 // What the reader found besides the pixels.
 struct ReadExtras {
+  Metadata metadata;
   bool reduced16 = false;
   bool hasSelection = false;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // the packed chunk, if present
 };
+
+void CollectMetadata(png_structp png, png_infop info, Metadata& metadata) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profileLength = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0) {
+    metadata.iccName = name != nullptr ? name : "ICC profile";
+    metadata.icc.assign(profile, profile + profileLength);
+  }
+  int intent = 0;
+  if (png_get_sRGB(png, info, &intent) != 0) metadata.srgbIntent = intent;
+  png_fixed_point gamma = 0;
+  if (png_get_valid(png, info, PNG_INFO_gAMA) != 0 && png_get_gAMA_fixed(png, info, &gamma) != 0) {
+    metadata.gamma = gamma;
+  }
+  std::vector<png_fixed_point> points(8);
+  if (png_get_valid(png, info, PNG_INFO_cHRM) != 0 &&
+      png_get_cHRM_fixed(png, info, &points[0], &points[1], &points[2], &points[3], &points[4], &points[5], &points[6],
+                         &points[7]) != 0) {
+    metadata.chromaticities.emplace(points.begin(), points.end());
+  }
+  png_uint_32 x = 0;
+  png_uint_32 y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) != 0) metadata.density = Metadata::Density{x, y, unit};
+  png_uint_32 exifLength = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+    metadata.exif.assign(exif, exif + exifLength);
+  }
+}
 
 bool CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
   try {
@@ -217,11 +250,22 @@ bool CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
     int count = 0;
     png_get_text(png, info, &text, &count);
     for (int i = 0; i < count; ++i) {
+      const std::size_t length = text[i].compression > 0 ? text[i].itxt_length : text[i].text_length;
       if (std::strcmp(text[i].key, kModelKey) == 0) {
-        const std::size_t length = text[i].compression > 0 ? text[i].itxt_length : text[i].text_length;
         extras.modelText.assign(text[i].text, length);
+        continue;
       }
+      Metadata::Text kept;
+      kept.compression = text[i].compression;
+      kept.key = text[i].key;
+      kept.text.assign(text[i].text, length);
+      if (text[i].compression > 0) {
+        kept.language = text[i].lang != nullptr ? text[i].lang : "";
+        kept.translatedKey = text[i].lang_key != nullptr ? text[i].lang_key : "";
+      }
+      extras.metadata.texts.push_back(std::move(kept));
     }
+    CollectMetadata(png, info, extras.metadata);
     png_unknown_chunkp unknowns = nullptr;
     const int unknownCount = png_get_unknown_chunks(png, info, &unknowns);
     for (int i = 0; i < unknownCount; ++i) {
@@ -373,9 +417,47 @@ struct WriteJob {
   Compression compression;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // packed, or empty
+  const Metadata* metadata = nullptr;
 };
 
-bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep>& rows, ErrorState& state) {
+// Sets the picture's metadata for writing; `texts` holds what libpng
+// points at until the end.
+void SetMetadata(png_structp png, png_infop info, const Metadata& metadata, std::vector<png_text>& texts) {
+  if (!metadata.icc.empty()) {
+    png_set_iCCP(png, info, metadata.iccName.c_str(), PNG_COMPRESSION_TYPE_BASE, metadata.icc.data(),
+                 static_cast<png_uint_32>(metadata.icc.size()));
+  } else if (metadata.srgbIntent) {
+    png_set_sRGB(png, info, *metadata.srgbIntent);
+  }
+  if (metadata.gamma) png_set_gAMA_fixed(png, info, *metadata.gamma);
+  if (metadata.chromaticities) {
+    const std::vector<std::int32_t>& c = *metadata.chromaticities;
+    png_set_cHRM_fixed(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  if (metadata.density) png_set_pHYs(png, info, metadata.density->x, metadata.density->y, metadata.density->unit);
+  if (!metadata.exif.empty()) {
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.exif.size()),
+                   const_cast<png_bytep>(metadata.exif.data()));
+  }
+  for (const Metadata::Text& kept : metadata.texts) {
+    png_text text{};
+    text.compression = kept.compression;
+    text.key = const_cast<char*>(kept.key.c_str());
+    text.text = const_cast<char*>(kept.text.c_str());
+    if (kept.compression > 0) {
+      text.itxt_length = kept.text.size();
+      text.lang = const_cast<char*>(kept.language.c_str());
+      text.lang_key = const_cast<char*>(kept.translatedKey.c_str());
+    } else {
+      text.text_length = kept.text.size();
+    }
+    texts.push_back(text);
+  }
+  if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+}
+
+bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep>& rows, std::vector<png_text>& texts,
+                     ErrorState& state) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, IgnorePngWarning);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
   if (info == nullptr) {
@@ -389,6 +471,8 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
   }
   png_init_io(png, file);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  // A profile or value libpng finds inconsistent is left out, not fatal.
+  png_set_benign_errors(png, 1);
   const bool grey = job.bytesPerPixel == 1;
   const int colourType = grey ? PNG_COLOR_TYPE_GRAY : (job.keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
   png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), 8, colourType,
@@ -404,6 +488,7 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
     text.text = const_cast<char*>(job.modelText.c_str());
     png_set_text(png, info, &text, 1);
   }
+  if (job.metadata != nullptr) SetMetadata(png, info, *job.metadata, texts);
   png_unknown_chunk chunk{};
   if (!job.selection.empty()) {
     std::memcpy(chunk.name, kSelectionChunk, sizeof chunk.name);
@@ -430,8 +515,10 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
 
 std::string Write(std::FILE* stream, const WriteJob& job) {
   std::vector<png_bytep> rows(static_cast<std::size_t>(job.height));
+  std::vector<png_text> texts;
+  if (job.metadata != nullptr) texts.reserve(job.metadata->texts.size());
   ErrorState state{};
-  if (!WriteWithLibpng(stream, job, rows, state)) return state.message;
+  if (!WriteWithLibpng(stream, job, rows, texts, state)) return state.message;
   return {};
 }
 
@@ -463,6 +550,7 @@ ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture)
       return result;
     }
   }
+  picture.metadata = std::move(extras.metadata);
   if (extras.reduced16) result.note = path + ": 16-bit samples reduced to 8 bits";
   result.ok = true;
   return result;
@@ -472,6 +560,7 @@ std::string WritePng(std::FILE* stream, const Picture& picture, Compression comp
   WriteJob job{picture.width,    picture.height, picture.bgra.data(),       4,
                picture.hasAlpha, compression,    ModelText(picture.record), {}};
   if (picture.record.Mixed()) job.selection = PackSelection(picture.record.selection, picture.width, picture.height);
+  job.metadata = &picture.metadata;
   return Write(stream, job);
 }
 
