@@ -179,7 +179,7 @@ TEST_F(Tool, StandardInputIsReadLikeAFile) {
   }
   EXPECT_FALSE(fs::exists(Path("out2.png")));
   const ToolRun run = Colorspace("convert --to yuv --mask - - " + Path("out3.png") + " <" + Path("in.png"));
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("read only once"), std::string::npos) << run.err;
 }
 

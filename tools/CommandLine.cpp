@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +21,6 @@ const char* const kProgramHelp =
     "  planes    show a picture's three components side by side in grey\n"
     "  pixel     convert one colour\n"
     "  demo      convert a colour chart both ways and print the round-trip error\n"
-    "            (what colorspace does without arguments)\n"
     "\n"
     "Options: --help, --version\n";
 
@@ -57,13 +57,16 @@ const char* const kConvertHelp =
     "                      exact)\n"
     "  --mask MASK         convert exactly only the pixels the mask selects: a mask\n"
     "                      pixel selects when it is not black and not fully\n"
-    "                      transparent (any of red, green, blue not zero, alpha\n"
-    "                      not zero). The output\n"
+    "                      transparent (its brightest of red, green and blue\n"
+    "                      above --mask-threshold, alpha not zero). The output\n"
     "                      records that it is mixed and keeps the selection;\n"
     "                      converting it back without --mask uses that selection.\n"
     "                      A mask that selects nothing is refused. Given again\n"
     "                      for a mixed file whose selection chunk another\n"
     "                      program dropped, it restores the selection.\n"
+    "  --mask-threshold N  0 to 254 (default 0: any pixel not black selects); a\n"
+    "                      JPEG mask's noise near black selects too, so a note\n"
+    "                      suggests 32 for one\n"
     "  --forget-selection  for a mixed file whose selection chunk was dropped:\n"
     "                      forget its record, and take it as --from says\n"
     "  --out-dir DIR       write DIR/NAME.png (or the suffix of --format) for\n"
@@ -135,6 +138,11 @@ const char* const kDemoHelp =
     "writes the pictures and their planes into DIR (default: the current\n"
     "directory), and prints the round-trip error of each.\n";
 
+const char* const kExitStatusHelp =
+    "\n"
+    "Exit status: 0 done; 1 a file could not be read, converted or written;\n"
+    "2 a usage error (the command line is wrong; nothing is written).\n";
+
 struct KnownOption {
   const char* name;
   bool takesValue;
@@ -146,6 +154,7 @@ const KnownOption kKnownOptions[] = {
     {"--from", true, "convert planes pixel"},
     {"--model", true, "planes"},
     {"--mask", true, "convert"},
+    {"--mask-threshold", true, "convert"},
     {"--out-dir", true, "convert"},
     {"--exact", false, "convert"},
     {"--forget-selection", false, "convert"},
@@ -163,8 +172,12 @@ bool Takes(const KnownOption& known, const std::string& command) {
   return list.find(" " + command + " ") != std::string::npos;
 }
 
+// Model names ignore case on the command line (files record them in
+// lower case).
 std::string ModelValue(const std::string& option, const std::string& value, std::optional<Model>& into) {
-  into = ParseModel(value);
+  std::string lower = value;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  into = ParseModel(lower);
   return into ? std::string() : "unknown colour model '" + value + "' for " + option + " (use rgb, yuv or ycbcr)";
 }
 
@@ -219,6 +232,12 @@ std::string Apply(const std::string& name, const std::string& value, Options& op
     } else {
       return "--compression takes fast, default or best";
     }
+  }
+  if (name == "--mask-threshold") {
+    const bool zero = value == "0";
+    const auto threshold = PositiveNumber(value);
+    if (!zero && (!threshold || *threshold > 254)) return "--mask-threshold takes a number from 0 to 254";
+    options.maskThreshold = zero ? 0 : static_cast<int>(*threshold);
   }
   if (name == "--quality") {
     const auto quality = PositiveNumber(value);
@@ -291,11 +310,17 @@ std::string ParseCommandLine(int argc, char** argv, Options& options) {
 }
 
 std::string HelpFor(const std::string& command) {
-  if (command == "convert") return kConvertHelp;
-  if (command == "planes") return kPlanesHelp;
-  if (command == "pixel") return kPixelHelp;
-  if (command == "demo") return kDemoHelp;
-  return kProgramHelp;
+  std::string help = kProgramHelp;
+  if (command == "convert") help = kConvertHelp;
+  if (command == "planes") help = kPlanesHelp;
+  if (command == "pixel") help = kPixelHelp;
+  if (command == "demo") help = kDemoHelp;
+  return help + kExitStatusHelp;
+}
+
+std::string ShortUsage() {
+  return "usage: colorspace COMMAND [OPTIONS] [OPERANDS]\n"
+         "commands: convert, planes, pixel, demo (colorspace --help tells more)\n";
 }
 
 }  // namespace cstool

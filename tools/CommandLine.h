@@ -15,6 +15,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
+// The --mask-threshold suggested for a JPEG mask: above its noise near
+// black.
+inline constexpr int kJpegMaskThreshold = 32;
+
 enum class PixelFormat { kText, kHex, kCsv };
 
 struct Options {
@@ -24,6 +28,7 @@ struct Options {
   std::optional<Model> from;
   std::optional<Model> model;
   std::string mask;
+  int maskThreshold = 0;  // a mask pixel selects when its brightest component exceeds it
   std::string outDir;
   bool exact = false;
   bool forgetSelection = false;
@@ -44,5 +49,7 @@ std::string ParseCommandLine(int argc, char** argv, Options& options);
 
 // The help of one command, or of the program when `command` is empty.
 std::string HelpFor(const std::string& command);
+// What a bare `colorspace` prints to standard error.
+std::string ShortUsage();
 
 }  // namespace cstool

@@ -288,6 +288,7 @@ ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture
   picture.width = static_cast<std::int32_t>(reader.Width());
   picture.height = static_cast<std::int32_t>(reader.Height());
   picture.hasAlpha = false;
+  picture.lossy = true;
   picture.bgra.resize(static_cast<std::size_t>(pixels) * 4);
   error = reader.ReadPixels(picture.bgra.data());
   if (!error.empty()) {

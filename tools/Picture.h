@@ -71,6 +71,8 @@ struct Picture {
   // The file holds luma and colour-difference planes but does not say
   // their range (a YUV4MPEG2 file without XCOLORRANGE): --from decides.
   bool needsModel = false;
+  // Decoded from a lossy file (JPEG): its values carry compression noise.
+  bool lossy = false;
 
   std::size_t Pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
 };
