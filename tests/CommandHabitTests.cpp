@@ -6,6 +6,7 @@
 #include <numeric>
 #include <string>
 
+#include "CommandLine.h"
 #include "ImageFile.h"
 #include "Picture.h"
 #include "ToolTestSupport.h"
@@ -89,6 +90,17 @@ TEST_F(Tool, MaskThresholdDecidesAndJpegMasksGetANote) {
   run = Colorspace("convert --to yuv --mask-threshold 32 --mask " + Path("mask.jpg") + " " + Path("in.png") + " " +
                    Path("j.png"));
   EXPECT_EQ(run.err.find("is a JPEG"), std::string::npos) << run.err;
+}
+
+// The README's list of commands and options is the one the tool is made
+// from; so is every command's help.
+TEST_F(Tool, ReadmeListsTheCommandsAndOptionsTheToolTakes) {
+  const std::string table = cstool::CommandTableMarkdown();
+  EXPECT_NE(Slurp(COLORSPACE_README).find(table), std::string::npos)
+      << "README.md's table of commands differs from the tool's; it should read:\n"
+      << table;
+  EXPECT_NE(table.find("`--mask-threshold N`"), std::string::npos);
+  EXPECT_NE(cstool::HelpFor("convert").find("  --quality N         JPEG quality"), std::string::npos);
 }
 
 }  // namespace

@@ -52,4 +52,11 @@ std::string HelpFor(const std::string& command);
 // What a bare `colorspace` prints to standard error.
 std::string ShortUsage();
 
+bool IsCommand(const std::string& name);
+// Runs the command named `name` (see IsCommand); returns the exit status.
+int RunCommand(const std::string& name, const Options& options);
+// The commands, what each does and its options, as a Markdown table: the
+// README's list.
+std::string CommandTableMarkdown();
+
 }  // namespace cstool

@@ -27,7 +27,7 @@ int Run(int argc, char** argv) {
     std::printf("colorspace %s\n", COLORSPACE_VERSION);
     return kExitOk;
   }
-  if (command != "convert" && command != "planes" && command != "pixel" && command != "demo") {
+  if (!IsCommand(command)) {
     std::fprintf(stderr, "colorspace: unknown command '%s'\n%s", WithoutControls(command).c_str(),
                  ShortUsage().c_str());
     return kExitUsage;
@@ -39,10 +39,7 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (!error.empty()) return Fail(error, kExitUsage);
-  if (command == "convert") return RunConvert(options);
-  if (command == "planes") return RunPlanes(options);
-  if (command == "pixel") return RunPixel(options);
-  return RunDemo(options);
+  return RunCommand(command, options);
 }
 
 }  // namespace
