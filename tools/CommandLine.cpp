@@ -218,7 +218,10 @@ const OptionInfo kOptions[] = {
        return std::string();
      }},
     {"--compression", "fast|default|best", "convert planes demo",
-     "PNG compression: fast; default (fast for photographs, thorough for screenshots and drawings); best",
+     "PNG compression: fast (level 1, run-length, Sub filter); default: measures, compressing a sample of 64 rows "
+     "both ways, and takes the thorough setting (level 6, adaptive filters) only where it saves at least 10% of the "
+     "fast one's size (photographs come out fast, screenshots and drawings thorough); best (level 9, adaptive "
+     "filters)",
      [](const std::string& v, Options& o) {
        if (v == "fast") {
          o.compression = Compression::kFast;
