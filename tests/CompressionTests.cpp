@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "CommandLine.h"
+#include "ImageFile.h"
 #include "Picture.h"
 #include "ToolTestSupport.h"
 
@@ -108,6 +110,36 @@ TEST_F(Tool, DefaultCompressionIsThoroughOnlyWhereItPays) {
   const auto libpng = static_cast<double>(LibpngDefaultSize(Path("libpng.png"), Read(Path("screen-default.png"))));
   EXPECT_LE(screen, 1.05 * libpng);
   EXPECT_NE(cstool::HelpFor("convert").find("saves at least 10%"), std::string::npos);
+}
+
+// One large file with --jobs is compressed in slices at once: the same
+// pixels, one valid zlib stream (its Adler-32 checked by zlib), about the
+// same size.
+TEST_F(Tool, OneLargeFileIsCompressedInParallelSlices) {
+  Write(Path("smooth.png"), MakeSmooth(1400, 1100));
+  Write(Path("screen.png"), MakeScreenshot(1400, 1100));
+  // Sub filters at level 1; the screenshot's default is the thorough
+  // setting, with adaptive filters.
+  for (const auto& [name, compression] : {std::pair{"smooth", "fast"}, std::pair{"screen", "default"}}) {
+    const std::string one = Path(std::string("one-") + name + ".png");
+    const std::string three = Path(std::string("three-") + name + ".png");
+    const std::string common =
+        std::string(" --to ycbcr --compression ") + compression + " " + Path(std::string(name) + ".png") + " ";
+    ASSERT_EQ(Colorspace("convert --jobs 1" + common + one).status, 0);
+    const ToolRun run = Colorspace("convert --jobs 3" + common + three);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read(three).bgra, Read(one).bgra) << name;
+    EXPECT_EQ(cstool::ModelText(Read(three).record), "ycbcr");
+    std::string idat;
+    for (const Chunk& chunk : ParseChunks(Slurp(three))) {
+      if (chunk.type == "IDAT") idat += chunk.data;
+    }
+    std::vector<unsigned char> raw(std::size_t{1100} * (1 + 1400 * 3) + 1);
+    uLongf rawSize = raw.size();
+    ASSERT_EQ(uncompress(raw.data(), &rawSize, reinterpret_cast<const Bytef*>(idat.data()), idat.size()), Z_OK);
+    EXPECT_EQ(rawSize, std::size_t{1100} * (1 + 1400 * 3));
+    EXPECT_LT(static_cast<double>(fs::file_size(three)), 1.02 * static_cast<double>(fs::file_size(one))) << name;
+  }
 }
 
 }  // namespace

@@ -210,7 +210,9 @@ const OptionInfo kOptions[] = {
        o.quality = static_cast<int>(*quality);
        return std::string();
      }},
-    {"--jobs", "N", "convert", "convert N files at a time (default: one per processor)",
+    {"--jobs", "N", "convert",
+     "convert N files at a time (default: one per processor); one file alone of 4 MiB or more is compressed in N "
+     "slices at once",
      [](const std::string& v, Options& o) {
        const auto jobs = PositiveNumber(v);
        if (!jobs || *jobs > 256) return std::string("--jobs takes a number from 1 to 256");

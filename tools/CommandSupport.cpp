@@ -80,7 +80,7 @@ std::string WritePicture(const std::string& path, const Picture& picture, const 
       case ImageFormat::kY4m:
         return WriteY4m(stream, picture);
       default:
-        return WritePng(stream, picture, settings.compression);
+        return WritePng(stream, picture, settings.compression, settings.threads);
     }
   });
 }

@@ -34,6 +34,7 @@ struct WriteSettings {
   ImageFormat format = ImageFormat::kPng;
   Compression compression = Compression::kDefault;
   int quality = kDefaultJpegQuality;
+  int threads = 1;  // for compressing one large PNG
 };
 // PNG with the options' compression and quality.
 WriteSettings PngSettings(const Options& options);

@@ -260,10 +260,13 @@ int RunConvert(const Options& options) {
     if (!error.empty()) return Fail(error);
   }
 
-  // The library is stateless and thread-safe: files are simply shared out.
+  // The library is stateless and thread-safe: files are simply shared out;
+  // one file alone gets every thread for its compression.
   const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
-  const std::size_t workers = std::min(
-      jobs.size(), static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors));
+  const std::size_t given =
+      static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors);
+  const std::size_t workers = std::min(jobs.size(), given);
+  if (jobs.size() == 1) jobs[0].settings.threads = static_cast<int>(given);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&]() {

@@ -55,7 +55,10 @@ enum class Compression { kFast, kDefault, kBest };
 
 // Writes the picture (RGB, or RGBA when it has alpha) and its model record.
 // Returns an error text, or nothing.
-std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression);
+// With `threads` above 1, a picture of 4 MiB or more is compressed in that
+// many slices at once: one zlib stream of raw deflate slices, each ended by
+// a sync flush, with their Adler-32 combined.
+std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression, int threads = 1);
 std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, Compression compression);
 
 // Format-specific readers, given the input at its start.

@@ -7,8 +7,11 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ImageFile.h"
@@ -437,36 +440,46 @@ std::uint64_t DeflatedSize(const std::vector<std::uint8_t>& data, const ZlibSett
   return size;
 }
 
+// Bytes a pixel takes in the file: grey, RGB, or RGBA.
+int FileStep(int bytesPerPixel, bool keepAlpha) { return bytesPerPixel == 1 ? 1 : (keepAlpha ? 4 : 3); }
+
+// Row `y` of the picture as the file holds it (R, G, B and A when kept).
+void FileRow(std::int32_t width, const std::uint8_t* pixels, int bytesPerPixel, int fileStep, std::int32_t y,
+             std::vector<std::uint8_t>& row) {
+  const auto pixelsPerRow = static_cast<std::size_t>(width);
+  row.resize(pixelsPerRow * static_cast<std::size_t>(fileStep));
+  const std::uint8_t* source =
+      pixels + static_cast<std::size_t>(y) * pixelsPerRow * static_cast<std::size_t>(bytesPerPixel);
+  for (std::size_t x = 0; x < pixelsPerRow; ++x) {
+    const std::uint8_t* pixel = source + x * static_cast<std::size_t>(bytesPerPixel);
+    std::uint8_t* to = row.data() + x * static_cast<std::size_t>(fileStep);
+    if (fileStep == 1) {
+      to[0] = pixel[0];
+    } else {
+      to[0] = pixel[2];
+      to[1] = pixel[1];
+      to[2] = pixel[0];
+      if (fileStep == 4) to[3] = pixel[3];
+    }
+  }
+}
+
 // The default's rule: a sample of rows, filtered and compressed both ways;
 // the thorough setting only where it saves kThoroughSavingPercent.
 ZlibSettings MeasuredSettings(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, int bytesPerPixel,
                               bool keepAlpha) {
-  const int fileStep = bytesPerPixel == 1 ? 1 : (keepAlpha ? 4 : 3);
-  const auto pixelsPerRow = static_cast<std::size_t>(width);
+  const int fileStep = FileStep(bytesPerPixel, keepAlpha);
   std::vector<std::uint8_t> fast;
   std::vector<std::uint8_t> thorough;
   std::vector<std::uint8_t> previous;
-  std::vector<std::uint8_t> row(pixelsPerRow * static_cast<std::size_t>(fileStep));
+  std::vector<std::uint8_t> row;
   const std::int32_t bands = std::min(kSampleBands, std::max(1, height / kRowsPerBand));
   for (std::int32_t band = 0; band < bands; ++band) {
-    const std::int32_t first =
-        static_cast<std::int32_t>(static_cast<std::int64_t>(height - kRowsPerBand) * band / std::max(1, bands - 1));
-    for (std::int32_t y = std::max(0, first); y < std::min(height, std::max(0, first) + kRowsPerBand); ++y) {
-      const std::uint8_t* source =
-          pixels + static_cast<std::size_t>(y) * pixelsPerRow * static_cast<std::size_t>(bytesPerPixel);
-      for (std::size_t x = 0; x < pixelsPerRow; ++x) {
-        const std::uint8_t* pixel = source + x * static_cast<std::size_t>(bytesPerPixel);
-        std::uint8_t* to = row.data() + x * static_cast<std::size_t>(fileStep);
-        if (fileStep == 1) {
-          to[0] = pixel[0];
-        } else {
-          to[0] = pixel[2];  // R, G, B (and A), as written
-          to[1] = pixel[1];
-          to[2] = pixel[0];
-          if (fileStep == 4) to[3] = pixel[3];
-        }
-      }
-      const bool continues = y > std::max(0, first);
+    const std::int32_t first = std::max<std::int32_t>(
+        0, static_cast<std::int32_t>(static_cast<std::int64_t>(height - kRowsPerBand) * band / std::max(1, bands - 1)));
+    for (std::int32_t y = first; y < std::min(height, first + kRowsPerBand); ++y) {
+      FileRow(width, pixels, bytesPerPixel, fileStep, y, row);
+      const bool continues = y > first;
       FilterRow(row, continues ? &previous : nullptr, fileStep, false, fast);
       FilterRow(row, continues ? &previous : nullptr, fileStep, true, thorough);
       previous = row;
@@ -499,7 +512,105 @@ struct WriteJob {
   std::string modelText;
   std::vector<std::uint8_t> selection;  // packed, or empty
   const Metadata* metadata = nullptr;
+  int threads = 1;
 };
+
+// Pictures smaller than this are compressed in one piece.
+constexpr std::uint64_t kMinSlicedBytes = std::uint64_t{4} << 20;
+constexpr std::size_t kIdatChunkBytes = std::size_t{1} << 20;
+
+// Feeds `size` bytes to the deflater with `flush`, appending what comes out.
+bool Deflate(z_stream& stream, const std::uint8_t* data, std::size_t size, int flush, std::vector<std::uint8_t>& out) {
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  do {
+    const std::size_t had = out.size();
+    out.resize(had + (std::size_t{1} << 16));
+    stream.next_out = out.data() + had;
+    stream.avail_out = static_cast<uInt>(out.size() - had);
+    const int status = deflate(&stream, flush);
+    out.resize(out.size() - stream.avail_out);
+    if (status == Z_STREAM_ERROR) return false;
+  } while (stream.avail_out == 0 || stream.avail_in > 0);
+  return true;
+}
+
+// One slice of rows: a raw deflate stream ended by a sync flush (the last
+// one finished), and the Adler-32 and length of the filtered bytes.
+struct Slice {
+  std::int32_t first = 0;
+  std::int32_t end = 0;
+  std::vector<std::uint8_t> deflated;
+  uLong adler = 0;
+  uLong length = 0;
+  bool ok = false;
+};
+
+void CompressSlice(const WriteJob& job, const ZlibSettings& settings, bool last, Slice& slice) noexcept {
+  try {
+    z_stream stream{};
+    if (deflateInit2(&stream, settings.level, Z_DEFLATED, -15, 8, settings.strategy) != Z_OK) return;
+    const int fileStep = FileStep(job.bytesPerPixel, job.keepAlpha);
+    const bool adaptive = settings.filters != PNG_FILTER_SUB;
+    std::vector<std::uint8_t> row;
+    std::vector<std::uint8_t> previous;
+    std::vector<std::uint8_t> filtered;
+    if (slice.first > 0) FileRow(job.width, job.pixels, job.bytesPerPixel, fileStep, slice.first - 1, previous);
+    slice.adler = adler32(0, nullptr, 0);
+    bool ok = true;
+    for (std::int32_t y = slice.first; y < slice.end && ok; ++y) {
+      FileRow(job.width, job.pixels, job.bytesPerPixel, fileStep, y, row);
+      filtered.clear();
+      FilterRow(row, y > 0 ? &previous : nullptr, fileStep, adaptive, filtered);
+      slice.adler = adler32(slice.adler, filtered.data(), static_cast<uInt>(filtered.size()));
+      slice.length += static_cast<uLong>(filtered.size());
+      ok = Deflate(stream, filtered.data(), filtered.size(), Z_NO_FLUSH, slice.deflated);
+      previous.swap(row);
+    }
+    ok = ok && Deflate(stream, nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH, slice.deflated);
+    deflateEnd(&stream);
+    slice.ok = ok;
+  } catch (const std::bad_alloc&) {
+    slice.ok = false;
+  }
+}
+
+// The picture's zlib stream, compressed in `slices` pieces at once (as
+// parallel gzip tools do): a zlib header, the slices, the combined Adler-32.
+bool CompressSliced(const WriteJob& job, const ZlibSettings& settings, int slices, std::vector<std::uint8_t>& out) {
+  std::vector<Slice> parts(static_cast<std::size_t>(slices));
+  for (int k = 0; k < slices; ++k) {
+    parts[static_cast<std::size_t>(k)].first =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(job.height) * k / slices);
+    parts[static_cast<std::size_t>(k)].end =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(job.height) * (k + 1) / slices);
+  }
+  std::vector<std::thread> threads;
+  try {
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+      threads.emplace_back(CompressSlice, std::cref(job), std::cref(settings), k + 1 == parts.size(),
+                           std::ref(parts[k]));
+    }
+  } catch (const std::system_error&) {
+    // Fewer threads than asked: the slices left over are done here.
+  }
+  CompressSlice(job, settings, parts.size() == 1, parts[0]);
+  for (std::size_t k = threads.size() + 1; k < parts.size(); ++k) {
+    CompressSlice(job, settings, k + 1 == parts.size(), parts[k]);
+  }
+  for (std::thread& thread : threads) thread.join();
+  const int level = settings.level == Z_DEFAULT_COMPRESSION ? 6 : settings.level;
+  const std::uint8_t flags = level <= 1 ? 0x01 : level <= 5 ? 0x5E : level == 6 ? 0x9C : 0xDA;
+  out = {0x78, flags};
+  uLong adler = adler32(0, nullptr, 0);
+  for (const Slice& part : parts) {
+    if (!part.ok) return false;
+    out.insert(out.end(), part.deflated.begin(), part.deflated.end());
+    adler = adler32_combine(adler, part.adler, static_cast<z_off_t>(part.length));
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+  return true;
+}
 
 // Sets the picture's metadata for writing; `texts` holds what libpng
 // points at until the end.
@@ -537,7 +648,8 @@ void SetMetadata(png_structp png, png_infop info, const Metadata& metadata, std:
   if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
 }
 
-bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep>& rows, std::vector<png_text>& texts,
+bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& settings,
+                     const std::vector<std::uint8_t>& idat, std::vector<png_bytep>& rows, std::vector<png_text>& texts,
                      ErrorState& state) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, IgnorePngWarning);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
@@ -558,8 +670,6 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
   const int colourType = grey ? PNG_COLOR_TYPE_GRAY : (job.keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
   png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), 8, colourType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  const ZlibSettings settings =
-      SettingsFor(job.compression, job.width, job.height, job.pixels, job.bytesPerPixel, job.keepAlpha);
   png_set_compression_level(png, settings.level);
   png_set_compression_strategy(png, settings.strategy);
   png_set_filter(png, 0, settings.filters);
@@ -581,6 +691,17 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
     png_set_unknown_chunks(png, info, &chunk, 1);
   }
   png_write_info(png, info);
+  if (!idat.empty()) {
+    // The pixel data compressed already: written as it is, then the end.
+    for (std::size_t at = 0; at < idat.size(); at += kIdatChunkBytes) {
+      png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), idat.data() + at,
+                      std::min(kIdatChunkBytes, idat.size() - at));
+    }
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+    png_write_flush(png);
+    png_destroy_write_struct(&png, &info);
+    return true;
+  }
   if (!grey) {
     png_set_bgr(png);
     if (!job.keepAlpha) png_set_filler(png, 0, PNG_FILLER_AFTER);  // drops the fourth byte
@@ -599,8 +720,18 @@ std::string Write(std::FILE* stream, const WriteJob& job) {
   std::vector<png_bytep> rows(static_cast<std::size_t>(job.height));
   std::vector<png_text> texts;
   if (job.metadata != nullptr) texts.reserve(job.metadata->texts.size());
+  const ZlibSettings settings =
+      SettingsFor(job.compression, job.width, job.height, job.pixels, job.bytesPerPixel, job.keepAlpha);
+  std::vector<std::uint8_t> idat;
+  const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(job.width)} *
+                              static_cast<std::uint32_t>(job.height) *
+                              static_cast<std::uint32_t>(FileStep(job.bytesPerPixel, job.keepAlpha));
+  const int slices = std::min(job.threads, job.height / 16);
+  if (slices > 1 && bytes >= kMinSlicedBytes && !CompressSliced(job, settings, slices, idat)) {
+    return "out of memory while compressing";
+  }
   ErrorState state{};
-  if (!WriteWithLibpng(stream, job, rows, texts, state)) return state.message;
+  if (!WriteWithLibpng(stream, job, settings, idat, rows, texts, state)) return state.message;
   return {};
 }
 
@@ -638,11 +769,12 @@ ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture)
   return result;
 }
 
-std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression) {
+std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression, int threads) {
   WriteJob job{picture.width,    picture.height, picture.bgra.data(),       4,
                picture.hasAlpha, compression,    ModelText(picture.record), {}};
   if (picture.record.Mixed()) job.selection = PackSelection(picture.record.selection, picture.width, picture.height);
   job.metadata = &picture.metadata;
+  job.threads = threads;
   return Write(stream, job);
 }
 
