@@ -399,10 +399,19 @@ void FilterRow(const std::vector<std::uint8_t>& row, const std::vector<std::uint
                std::vector<std::uint8_t>& out) {
   const std::size_t n = row.size();
   const auto stepBytes = static_cast<std::size_t>(step);
+  if (!adaptive) {
+    const std::size_t at = out.size();
+    out.resize(at + n + 1);
+    out[at] = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+      out[at + 1 + i] = static_cast<std::uint8_t>(row[i] - (i >= stepBytes ? row[i - stepBytes] : 0));
+    }
+    return;
+  }
   std::vector<std::uint8_t> best;
   std::uint64_t bestCost = UINT64_MAX;
   std::vector<std::uint8_t> candidate(n + 1);
-  for (int type = adaptive ? 0 : 1; type <= (adaptive ? 4 : 1); ++type) {
+  for (int type = 0; type <= 4; ++type) {
     candidate[0] = static_cast<std::uint8_t>(type);
     std::uint64_t cost = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -420,7 +429,8 @@ void FilterRow(const std::vector<std::uint8_t>& row, const std::vector<std::uint
     }
     if (cost < bestCost) {
       bestCost = cost;
-      best = candidate;
+      best.swap(candidate);
+      candidate.resize(n + 1);
     }
   }
   out.insert(out.end(), best.begin(), best.end());
