@@ -55,6 +55,14 @@ TEST_F(Tool, OutputFormatFollowsTheName) {
   run = Colorspace("convert --to rgb --quality 40 " + Path("yuv.png") + " " + Path("low.jpg"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_LT(fs::file_size(Path("low.jpg")), fs::file_size(Path("out.jpg")));
+  // Colour kept at every pixel from quality 90, sampled 4:2:0 below: the
+  // luma's sampling factors in the frame header say which.
+  const auto lumaSampling = [](const std::string& jpeg) {
+    const std::size_t frame = jpeg.find("\xFF\xC0");
+    return frame == std::string::npos ? -1 : static_cast<unsigned char>(jpeg[frame + 11]);
+  };
+  EXPECT_EQ(lumaSampling(Slurp(Path("out.jpg"))), 0x11);
+  EXPECT_EQ(lumaSampling(Slurp(Path("low.jpg"))), 0x22);
 
   // YUV4MPEG2: one C444 frame, the range telling the model; read back exactly.
   for (const Model model : {Model::kYUV, Model::kYCbCr}) {
