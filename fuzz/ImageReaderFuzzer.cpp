@@ -1,4 +1,4 @@
-// Feeds fuzz input to the tool's PNG and JPEG readers, as a file would
+// Feeds fuzz input to the tool's PNG, JPEG and YUV4MPEG2 readers, as a file would
 // reach them, and checks what must always hold: a refusal says why and
 // leaves no picture; a picture read has the size it claims, its selection
 // (for a mixed record) one byte a pixel, and stays within the limits.

@@ -81,7 +81,7 @@ class Tool : public ::testing::Test {
   }
 
   static void Write(const std::string& path, const Picture& picture) {
-    ASSERT_EQ(cstool::WritePicture(path, picture, cstool::Compression::kFast), "");
+    ASSERT_EQ(cstool::WritePicture(path, picture, {cstool::ImageFormat::kPng, cstool::Compression::kFast}), "");
   }
 
   // Only the files a test made itself: no temporary file may be left over.

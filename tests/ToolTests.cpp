@@ -180,6 +180,7 @@ TEST_F(Tool, OutputsReplaceOnlyWhatTheUserMeant) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("both be written"), std::string::npos) << run.err;
   EXPECT_TRUE(!fs::exists(Path("out/x.png")));
+  EXPECT_FALSE(fs::exists(Path("out"))) << "a refused batch makes no directory";
   EXPECT_EQ(run.err.find(".colorspace-"), std::string::npos) << "no temporary name in messages";
 }
 

@@ -15,6 +15,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
+// The --mask-threshold suggested for a JPEG mask: above its noise near
+// black.
+inline constexpr int kJpegMaskThreshold = 32;
+
 enum class PixelFormat { kText, kHex, kCsv };
 
 struct Options {
@@ -24,6 +28,7 @@ struct Options {
   std::optional<Model> from;
   std::optional<Model> model;
   std::string mask;
+  int maskThreshold = 0;  // a mask pixel selects when its brightest component exceeds it
   std::string outDir;
   bool exact = false;
   bool forgetSelection = false;
@@ -32,7 +37,9 @@ struct Options {
   std::uint64_t maxPixels = kDefaultMaxPixels;
   std::uint64_t maxMemory = 0;  // 0: half of the machine's memory
   Compression compression = Compression::kDefault;
-  PixelFormat format = PixelFormat::kText;
+  PixelFormat format = PixelFormat::kText;  // pixel's --format
+  std::string imageFormat;                  // --format of the commands writing pictures, as given
+  int quality = kDefaultJpegQuality;
 };
 
 // Parses argv[1...]. Returns an error line for a usage error, else nothing.
@@ -42,5 +49,14 @@ std::string ParseCommandLine(int argc, char** argv, Options& options);
 
 // The help of one command, or of the program when `command` is empty.
 std::string HelpFor(const std::string& command);
+// What a bare `colorspace` prints to standard error.
+std::string ShortUsage();
+
+bool IsCommand(const std::string& name);
+// Runs the command named `name` (see IsCommand); returns the exit status.
+int RunCommand(const std::string& name, const Options& options);
+// The commands, what each does and its options, as a Markdown table: the
+// README's list.
+std::string CommandTableMarkdown();
 
 }  // namespace cstool

@@ -47,16 +47,54 @@ std::string ReadPicture(const std::string& path, const Options& options, MemoryB
   const ReadResult result = ReadImage(path, limits, picture);
   if (!result.ok) return result.error;
   if (!result.note.empty()) progress.Note(result.note);
+  if (picture.needsModel) {
+    if (!options.from || *options.from == Model::kRGB) {
+      return path +
+             " holds luma and colour-difference planes without saying their range (no XCOLORRANGE): give "
+             "--from yuv (full range) or --from ycbcr (studio range)";
+    }
+    picture.record.model = options.from;
+    picture.needsModel = false;
+  }
   return {};
 }
 
-std::string WritePicture(const std::string& path, const Picture& picture, Compression compression, OutputName name) {
-  return WriteThrough(path, name, [&](std::FILE* stream) { return WritePng(stream, picture, compression); });
+WriteSettings PngSettings(const Options& options) { return {ImageFormat::kPng, options.compression, options.quality}; }
+
+std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
+                         OutputName name) {
+  std::string refusal = RefusalFor(settings.format, picture.record, path);
+  if (refusal.empty() && settings.format != ImageFormat::kPng && HasTransparency(picture)) {
+    refusal = std::string("the picture for ") + path + " has transparent pixels, which " + NameOf(settings.format) +
+              " cannot hold: write .png to keep them";
+  }
+  if (refusal.empty() && settings.format == ImageFormat::kJpeg && picture.metadata.exif.size() > kMaxJpegExifBytes) {
+    refusal = "the EXIF data for " + path + " (" + std::to_string(picture.metadata.exif.size()) +
+              " bytes) does not fit in a JPEG segment: write .png to keep it";
+  }
+  if (!refusal.empty()) return refusal + "; nothing written";
+  return WriteThrough(path, name, [&](std::FILE* stream) {
+    switch (settings.format) {
+      case ImageFormat::kJpeg:
+        return WriteJpeg(stream, picture, settings.quality);
+      case ImageFormat::kY4m:
+        return WriteY4m(stream, picture);
+      default:
+        return WritePng(stream, picture, settings.compression, settings.threads);
+    }
+  });
 }
 
-std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression,
+std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
                              OutputName name) {
-  return WriteThrough(path, name, [&](std::FILE* stream) { return WriteGreyPng(stream, picture, compression); });
+  if (settings.format == ImageFormat::kY4m) {
+    return "the planes are a grey picture, which YUV4MPEG2 does not hold: write " + path +
+           " as .png or .jpg; nothing written";
+  }
+  return WriteThrough(path, name, [&](std::FILE* stream) {
+    return settings.format == ImageFormat::kJpeg ? WriteGreyJpeg(stream, picture, settings.quality)
+                                                 : WriteGreyPng(stream, picture, settings.compression);
+  });
 }
 
 std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {

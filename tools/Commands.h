@@ -29,10 +29,22 @@ std::uint64_t MemoryBudgetBytes(const Options& options);
 std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget& budget,
                         MemoryBudget::Share& share, Picture& picture, Progress& progress, bool lasting = false);
 
-// Writes through OutputFile (see there); returns an error line naming `path`.
-std::string WritePicture(const std::string& path, const Picture& picture, Compression compression,
+// How an output is written: its format, and that format's settings.
+struct WriteSettings {
+  ImageFormat format = ImageFormat::kPng;
+  Compression compression = Compression::kDefault;
+  int quality = kDefaultJpegQuality;
+  int threads = 1;  // for compressing one large PNG
+};
+// PNG with the options' compression and quality.
+WriteSettings PngSettings(const Options& options);
+
+// Writes through OutputFile (see there), refusing first, with nothing
+// written, what the format cannot hold (see RefusalFor; transparency in a
+// JPEG or YUV4MPEG2); returns an error line naming `path`.
+std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
                          OutputName name = OutputName::kGiven);
-std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, Compression compression,
+std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
                              OutputName name = OutputName::kGiven);
 
 // "PATH is the same file as the input INPUT; nothing written" when an

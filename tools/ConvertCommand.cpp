@@ -18,6 +18,7 @@ struct Job {
   std::string input;
   std::string output;
   OutputName name = OutputName::kGiven;
+  WriteSettings settings;
 };
 
 // What converting one picture means, once its record and the options are
@@ -94,8 +95,8 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
   return {};
 }
 
-// A mask pixel selects when any of red, green and blue is not zero and the
-// pixel is not fully transparent.
+// A mask pixel selects when its brightest of red, green and blue exceeds
+// --mask-threshold and the pixel is not fully transparent.
 std::string LoadMask(const Options& options, MemoryBudget& budget, MemoryBudget::Share& share,
                      std::vector<std::uint8_t>& mask, std::int32_t& width, std::int32_t& height, Progress& progress) {
   Picture picture;
@@ -105,14 +106,21 @@ std::string LoadMask(const Options& options, MemoryBudget& budget, MemoryBudget:
   height = picture.height;
   mask.resize(picture.Pixels());
   std::size_t selected = 0;
+  const int threshold = options.maskThreshold;
   for (std::size_t i = 0; i < mask.size(); ++i) {
     const std::uint8_t* pixel = &picture.bgra[4 * i];
-    mask[i] = (pixel[0] | pixel[1] | pixel[2]) != 0 && pixel[3] != 0 ? 1 : 0;
+    const int brightest = std::max({pixel[0], pixel[1], pixel[2]});
+    mask[i] = brightest > threshold && pixel[3] != 0 ? 1 : 0;
     selected += mask[i];
   }
   if (selected == 0) {
-    return "the mask " + options.mask +
-           " selects no pixel (a pixel selects when it is not black and not fully transparent); nothing written";
+    return "the mask " + options.mask + " selects no pixel (a pixel selects when its brightest component exceeds " +
+           std::to_string(threshold) + " and it is not fully transparent); nothing written";
+  }
+  if (picture.lossy && threshold < kJpegMaskThreshold) {
+    progress.Note("the mask " + options.mask +
+                  " is a JPEG, whose compression noise makes pixels near black select; --mask-threshold " +
+                  std::to_string(kJpegMaskThreshold) + " (or a PNG mask) leaves them out");
   }
   return {};
 }
@@ -145,34 +153,53 @@ std::string ConvertOne(const Job& job, const Options& options, const std::vector
   error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
   if (!error.empty()) return job.input + ": " + error;
   picture.record = std::move(plan.result);
-  return WritePicture(job.output, picture, options.compression, job.name);
+  return WritePicture(job.output, picture, job.settings, job.name);
 }
 
-// Lists the jobs, refusing before anything is written an output that is
-// one of the inputs or two inputs that would land on the same output.
-std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
+// What every output is written as, refused before anything is read when
+// the format cannot hold the result the options ask for.
+std::string ChooseSettings(const Options& options, WriteSettings& settings) {
+  settings = PngSettings(options);
+  std::string error;
+  std::string output = "the outputs";
+  if (!options.outDir.empty()) {
+    if (!options.imageFormat.empty()) settings.format = *FormatNamed(options.imageFormat);
+  } else if (options.operands.size() == 2) {
+    output = options.operands[1];
+    error = ChooseFormat(output, options.imageFormat, settings.format);
+  } else {
+    return {};  // ListJobs refuses
+  }
+  if (error.empty()) {
+    ModelRecord result;
+    result.model = options.to;
+    if (!options.mask.empty()) result.outside = Model::kRGB;  // a masked result is mixed
+    error = RefusalFor(settings.format, result, output);
+    if (!error.empty()) error += "; nothing written";
+  }
+  return error;
+}
+
+// Lists the jobs, refusing before anything is written (the output
+// directory included) an output that is one of the inputs or two inputs
+// that would land on the same output; `usage` tells a usage error.
+std::string ListJobs(const Options& options, const WriteSettings& settings, std::vector<Job>& jobs, bool& usage) {
   namespace fs = std::filesystem;
+  usage = true;
   if (!options.outDir.empty()) {
     if (options.operands.empty()) return "convert needs at least one input";
-    std::error_code error;
-    fs::create_directories(options.outDir, error);
-    std::error_code typeError;
-    if (!fs::is_directory(options.outDir, typeError)) {
-      if (!error) error = typeError;
-      return "cannot use " + options.outDir + " as the output directory" +
-             (error ? ": " + error.message() : std::string(": it is not a directory"));
-    }
+    usage = false;
     std::map<std::string, std::string> byOutput;
     for (const std::string& input : options.operands) {
       const std::string output =
-          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(".png")).string();
+          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(SuffixOf(settings.format))).string();
       const auto [where, fresh] = byOutput.emplace(output, input);
       if (!fresh) return where->second + " and " + input + " would both be written to " + output;
-      jobs.push_back({input, output, OutputName::kMade});
+      jobs.push_back({input, output, OutputName::kMade, settings});
     }
   } else {
-    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT.png, or --out-dir DIR INPUT...";
-    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven});
+    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT, or --out-dir DIR INPUT...";
+    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven, settings});
   }
   std::vector<std::string> inputs;
   std::vector<std::string> outputs;
@@ -181,16 +208,37 @@ std::string ListJobs(const Options& options, std::vector<Job>& jobs) {
     outputs.push_back(job.output);
   }
   if (!options.mask.empty()) inputs.push_back(options.mask);
+  if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
+    usage = true;
+    return "standard input ('-') can be read only once: give it as one input only";
+  }
+  usage = false;
   return CheckNotAnInput(outputs, inputs);
+}
+
+// Made only once nothing refuses the batch.
+std::string MakeOutputDirectory(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::create_directories(dir, error);
+  std::error_code typeError;
+  if (fs::is_directory(dir, typeError)) return {};
+  if (!error) error = typeError;
+  return "cannot use " + dir + " as the output directory" +
+         (error ? ": " + error.message() : std::string(": it is not a directory"));
 }
 
 }  // namespace
 
 int RunConvert(const Options& options) {
   if (!options.to) return Fail("convert needs --to MODEL (see colorspace convert --help)", kExitUsage);
+  WriteSettings settings;
+  std::string error = ChooseSettings(options, settings);
+  if (!error.empty()) return Fail(error, kExitUsage);
   std::vector<Job> jobs;
-  std::string error = ListJobs(options, jobs);
-  if (!error.empty()) return Fail(error, options.operands.empty() ? kExitUsage : kExitFailure);
+  bool usage = false;
+  error = ListJobs(options, settings, jobs, usage);
+  if (!error.empty()) return Fail(error, usage ? kExitUsage : kExitFailure);
 
   Progress progress(jobs.size());
   MemoryBudget budget(MemoryBudgetBytes(options));
@@ -207,11 +255,18 @@ int RunConvert(const Options& options) {
     if (!error.empty()) return Fail(error);
   }
   const std::vector<std::uint8_t>* maskOrNull = options.mask.empty() ? nullptr : &mask;
+  if (!options.outDir.empty()) {
+    error = MakeOutputDirectory(options.outDir);
+    if (!error.empty()) return Fail(error);
+  }
 
-  // The library is stateless and thread-safe: files are simply shared out.
+  // The library is stateless and thread-safe: files are simply shared out;
+  // one file alone gets every thread for its compression.
   const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
-  const std::size_t workers = std::min(
-      jobs.size(), static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors));
+  const std::size_t given =
+      static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors);
+  const std::size_t workers = std::min(jobs.size(), given);
+  if (jobs.size() == 1) jobs[0].settings.threads = static_cast<int>(given);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&]() {

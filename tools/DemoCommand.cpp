@@ -84,7 +84,7 @@ int RunDemo(const Options& options) {
   }
 
   const Picture chart = MakeChart();
-  std::string error = WritePicture((dir / "chart.png").string(), chart, options.compression, OutputName::kMade);
+  std::string error = WritePicture((dir / "chart.png").string(), chart, PngSettings(options), OutputName::kMade);
   if (!error.empty()) return Fail(error);
 
   std::printf("Round trip RGB -> model -> RGB on the %dx%d chart (absolute error per channel)\n", chart.width,
@@ -98,14 +98,14 @@ int RunDemo(const Options& options) {
       error = RoundTrip(chart, model, exact, converted, back);
       const std::string stem = std::string("chart-") + NameOf(model) + (exact ? "-exact" : "-fast");
       if (error.empty()) {
-        error = WritePicture((dir / (stem + ".png")).string(), converted, options.compression, OutputName::kMade);
+        error = WritePicture((dir / (stem + ".png")).string(), converted, PngSettings(options), OutputName::kMade);
       }
       if (error.empty()) {
-        error = WritePicture((dir / (stem + "-back.png")).string(), back, options.compression, OutputName::kMade);
+        error = WritePicture((dir / (stem + "-back.png")).string(), back, PngSettings(options), OutputName::kMade);
       }
       if (error.empty() && exact) {
         error = WriteGreyPicture((dir / (std::string("planes-") + NameOf(model) + ".png")).string(), Planes(converted),
-                                 options.compression, OutputName::kMade);
+                                 PngSettings(options), OutputName::kMade);
       }
       if (!error.empty()) return Fail(error);
       int maxError[3] = {};

@@ -10,6 +10,7 @@ namespace {
 
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr unsigned char kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
+constexpr char kY4mSignature[10] = {'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2', ' '};
 
 }  // namespace
 
@@ -25,16 +26,19 @@ std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::u
 ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture) {
   ReadResult result;
   try {
-    unsigned char signature[8] = {};
+    unsigned char signature[sizeof kY4mSignature] = {};
     const std::size_t got = input.Peek(signature, sizeof signature);
-    if (got == sizeof signature && std::memcmp(signature, kPngSignature, sizeof kPngSignature) == 0) {
+    if (got >= sizeof kPngSignature && std::memcmp(signature, kPngSignature, sizeof kPngSignature) == 0) {
       return ReadPng(input, limits, picture);
     }
     if (got >= sizeof kJpegSignature && std::memcmp(signature, kJpegSignature, sizeof kJpegSignature) == 0) {
       return ReadJpeg(input, limits, picture);
     }
+    if (got == sizeof kY4mSignature && std::memcmp(signature, kY4mSignature, sizeof kY4mSignature) == 0) {
+      return ReadY4m(input, limits, picture);
+    }
     result.error = input.Failed() ? "cannot read " + input.Path() + ": " + input.Reason()
-                                  : input.Path() + " is neither a PNG nor a JPEG file";
+                                  : input.Path() + " is not a PNG, JPEG or YUV4MPEG2 file";
   } catch (const std::bad_alloc&) {
     picture = Picture{};
     result = ReadResult{};

@@ -6,7 +6,9 @@
 #include <jerror.h>
 // clang-format on
 
+#include <cmath>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 
 #include "ImageFile.h"
@@ -193,6 +195,73 @@ std::vector<JpegReader::Marker> JpegReader::Markers() const {
   return markers;
 }
 
+std::vector<std::uint8_t> JpegReader::IccProfile(bool& damaged) {
+  State& state = *state_;
+  damaged = false;
+  if (!state.headerRead) return {};
+  JOCTET* data = nullptr;
+  unsigned int length = 0;
+  // A damaged profile is a warning, which the error manager turns into a
+  // jump; the profile is then dropped and the picture kept.
+  if (setjmp(state.jump) != 0) {
+    damaged = true;
+    return {};
+  }
+  const bool found = jpeg_read_icc_profile(&state.decoder, &data, &length) != 0;
+  std::vector<std::uint8_t> profile;
+  if (found && data != nullptr) {
+    profile.assign(data, data + length);
+  }
+  std::free(data);
+  return profile;
+}
+
+bool JpegReader::Density(int& unit, int& x, int& y) const {
+  const jpeg_decompress_struct& decoder = state_->decoder;
+  if (!state_->headerRead || decoder.saw_JFIF_marker == 0) return false;
+  unit = decoder.density_unit;
+  x = decoder.X_density;
+  y = decoder.Y_density;
+  return true;
+}
+
+namespace {
+
+constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
+
+// What a JPEG's markers say, as PNG keeps it; a note when part of it was
+// dropped.
+Metadata JpegMetadata(JpegReader& reader, std::string& note) {
+  Metadata metadata;
+  bool damaged = false;
+  metadata.icc = reader.IccProfile(damaged);
+  if (!metadata.icc.empty()) metadata.iccName = "ICC profile";
+  if (damaged) note = "its ICC profile is damaged and was dropped";
+  for (const JpegReader::Marker& marker : reader.Markers()) {
+    if (marker.code == 0xE1 && metadata.exif.empty() && marker.data.size() > sizeof kExifHeader &&
+        std::memcmp(marker.data.data(), kExifHeader, sizeof kExifHeader) == 0) {
+      metadata.exif.assign(marker.data.begin() + sizeof kExifHeader, marker.data.end());
+    }
+  }
+  int unit = 0;
+  int x = 0;
+  int y = 0;
+  if (reader.Density(unit, x, y) && x > 0 && y > 0) {
+    // PNG counts pixels per metre: 300 dots per inch are 11811.
+    if (unit == 1) {
+      metadata.density = Metadata::Density{static_cast<std::uint32_t>(std::lround(x / 0.0254)),
+                                           static_cast<std::uint32_t>(std::lround(y / 0.0254)), 1};
+    } else if (unit == 2) {
+      metadata.density = Metadata::Density{static_cast<std::uint32_t>(x) * 100, static_cast<std::uint32_t>(y) * 100, 1};
+    } else if (x != y) {
+      metadata.density = Metadata::Density{static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 0};
+    }
+  }
+  return metadata;
+}
+
+}  // namespace
+
 ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture) {
   ReadResult result;
   const std::string& path = input.Path();
@@ -213,9 +282,13 @@ ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture
     result.error = limits.admit(pixels, reader.DecoderBytes());
     if (!result.error.empty()) return result;
   }
+  std::string note;
+  picture.metadata = JpegMetadata(reader, note);
+  if (!note.empty()) result.note = path + ": " + note;
   picture.width = static_cast<std::int32_t>(reader.Width());
   picture.height = static_cast<std::int32_t>(reader.Height());
   picture.hasAlpha = false;
+  picture.lossy = true;
   picture.bgra.resize(static_cast<std::size_t>(pixels) * 4);
   error = reader.ReadPixels(picture.bgra.data());
   if (!error.empty()) {

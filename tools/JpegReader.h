@@ -41,8 +41,16 @@ class JpegReader {
     int code;  // 0xE0 + n for APPn, 0xFE for COM
     std::vector<std::uint8_t> data;
   };
-  // The APPn and COM markers before the first scan, in file order.
+  // The APPn and COM markers before the first scan, in file order; only
+  // between ReadHeader and ReadPixels.
   std::vector<Marker> Markers() const;
+  // The ICC profile (APP2, possibly in several segments), or nothing when
+  // there is none or it is damaged (`damaged` then set); only between
+  // ReadHeader and ReadPixels.
+  std::vector<std::uint8_t> IccProfile(bool& damaged);
+  // The JFIF density: unit (0 aspect ratio, 1 dots per inch, 2 per
+  // centimetre), x and y; false without a JFIF marker.
+  bool Density(int& unit, int& x, int& y) const;
 
   struct State;  // the decoder and its managers, for their callbacks
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,12 +36,43 @@ struct UninitialisedAllocator : std::allocator<T> {
 
 using PixelBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
+// What a file says about its picture besides the pixels, kept from input
+// to output. The values are as PNG stores them.
+struct Metadata {
+  struct Text {
+    int compression = -1;  // libpng's: -1 tEXt, 0 zTXt, 1 iTXt, 2 compressed iTXt
+    std::string key;
+    std::string text;
+    std::string language;       // iTXt only
+    std::string translatedKey;  // iTXt only
+  };
+  struct Density {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    int unit = 0;  // 0: aspect ratio only, 1: pixels per metre
+  };
+  std::string iccName;
+  std::vector<std::uint8_t> icc;  // the ICC profile, uncompressed; empty: none
+  std::optional<int> srgbIntent;
+  std::optional<std::int32_t> gamma;                        // gAMA, times 100000
+  std::optional<std::vector<std::int32_t>> chromaticities;  // cHRM: white, red, green, blue (x, y), times 100000
+  std::optional<Density> density;
+  std::vector<Text> texts;         // the colour model record excepted
+  std::vector<std::uint8_t> exif;  // from the TIFF header on; empty: none
+};
+
 struct Picture {
   std::int32_t width = 0;
   std::int32_t height = 0;
   PixelBytes bgra;       // 4 bytes a pixel: B, G, R, A (or V/Cr, U/Cb, Y, A)
   bool hasAlpha = true;  // false: every A is 255, and the file is written without it
   ModelRecord record;
+  Metadata metadata;
+  // The file holds luma and colour-difference planes but does not say
+  // their range (a YUV4MPEG2 file without XCOLORRANGE): --from decides.
+  bool needsModel = false;
+  // Decoded from a lossy file (JPEG): its values carry compression noise.
+  bool lossy = false;
 
   std::size_t Pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
 };

@@ -4,10 +4,17 @@
 namespace cstool {
 
 int RunPlanes(const Options& options) {
-  if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT.png", kExitUsage);
+  if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT", kExitUsage);
   if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
+  WriteSettings settings = PngSettings(options);
+  std::string error = ChooseFormat(options.operands[1], options.imageFormat, settings.format);
+  if (error.empty() && settings.format == ImageFormat::kY4m) {
+    error = "the planes are a grey picture, which YUV4MPEG2 does not hold: write " + options.operands[1] +
+            " as .png or .jpg; nothing written";
+  }
+  if (!error.empty()) return Fail(error, kExitUsage);
   const std::string& input = options.operands[0];
-  std::string error = CheckNotAnInput({options.operands[1]}, {input});
+  error = CheckNotAnInput({options.operands[1]}, {input});
   if (!error.empty()) return Fail(error);
   Progress progress(1);
   MemoryBudget budget(MemoryBudgetBytes(options));
@@ -33,7 +40,7 @@ int RunPlanes(const Options& options) {
   } else if (options.model && *options.model != model) {
     return Fail(input + " holds " + NameOf(model) + ", not " + NameOf(*options.model));
   }
-  error = WriteGreyPicture(options.operands[1], Planes(picture), options.compression);
+  error = WriteGreyPicture(options.operands[1], Planes(picture), settings);
   return error.empty() ? kExitOk : Fail(error);
 }
 

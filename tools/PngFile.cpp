@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ImageFile.h"
@@ -205,11 +209,44 @@ void OnReadWarning(png_structp png, png_const_charp message) {
 
 // What the reader found besides the pixels.
 struct ReadExtras {
+  Metadata metadata;
   bool reduced16 = false;
   bool hasSelection = false;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // the packed chunk, if present
 };
+
+void CollectMetadata(png_structp png, png_infop info, Metadata& metadata) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profileLength = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0) {
+    metadata.iccName = name != nullptr ? name : "ICC profile";
+    metadata.icc.assign(profile, profile + profileLength);
+  }
+  int intent = 0;
+  if (png_get_sRGB(png, info, &intent) != 0) metadata.srgbIntent = intent;
+  png_fixed_point gamma = 0;
+  if (png_get_valid(png, info, PNG_INFO_gAMA) != 0 && png_get_gAMA_fixed(png, info, &gamma) != 0) {
+    metadata.gamma = gamma;
+  }
+  std::vector<png_fixed_point> points(8);
+  if (png_get_valid(png, info, PNG_INFO_cHRM) != 0 &&
+      png_get_cHRM_fixed(png, info, &points[0], &points[1], &points[2], &points[3], &points[4], &points[5], &points[6],
+                         &points[7]) != 0) {
+    metadata.chromaticities.emplace(points.begin(), points.end());
+  }
+  png_uint_32 x = 0;
+  png_uint_32 y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) != 0) metadata.density = Metadata::Density{x, y, unit};
+  png_uint_32 exifLength = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr) {
+    metadata.exif.assign(exif, exif + exifLength);
+  }
+}
 
 bool CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
   try {
@@ -217,11 +254,22 @@ bool CollectExtras(png_structp png, png_infop info, ReadExtras& extras) {
     int count = 0;
     png_get_text(png, info, &text, &count);
     for (int i = 0; i < count; ++i) {
+      const std::size_t length = text[i].compression > 0 ? text[i].itxt_length : text[i].text_length;
       if (std::strcmp(text[i].key, kModelKey) == 0) {
-        const std::size_t length = text[i].compression > 0 ? text[i].itxt_length : text[i].text_length;
         extras.modelText.assign(text[i].text, length);
+        continue;
       }
+      Metadata::Text kept;
+      kept.compression = text[i].compression;
+      kept.key = text[i].key;
+      kept.text.assign(text[i].text, length);
+      if (text[i].compression > 0) {
+        kept.language = text[i].lang != nullptr ? text[i].lang : "";
+        kept.translatedKey = text[i].lang_key != nullptr ? text[i].lang_key : "";
+      }
+      extras.metadata.texts.push_back(std::move(kept));
     }
+    CollectMetadata(png, info, extras.metadata);
     png_unknown_chunkp unknowns = nullptr;
     const int unknownCount = png_get_unknown_chunks(png, info, &unknowns);
     for (int i = 0; i < unknownCount; ++i) {
@@ -315,27 +363,6 @@ bool ReadWithLibpng(Source& source, const ReadLimits& limits, Picture& picture, 
   return collected;
 }
 
-// How much of a sample of rows repeats its left neighbour exactly: high for
-// screenshots and drawings, low for photographs.
-double RepeatedPixelShare(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, int bytesPerPixel) {
-  const std::int32_t step = height > 64 ? height / 64 : 1;
-  std::uint64_t repeats = 0;
-  std::uint64_t total = 0;
-  for (std::int32_t y = 0; y < height; y += step) {
-    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) *
-                                           static_cast<std::size_t>(bytesPerPixel);
-    for (std::int32_t x = 1; x < width; ++x) {
-      const std::size_t at = static_cast<std::size_t>(x) * static_cast<std::size_t>(bytesPerPixel);
-      repeats += std::memcmp(row + at, row + at - static_cast<std::size_t>(bytesPerPixel),
-                             static_cast<std::size_t>(bytesPerPixel)) == 0
-                     ? 1
-                     : 0;
-      ++total;
-    }
-  }
-  return total == 0 ? 1.0 : static_cast<double>(repeats) / static_cast<double>(total);
-}
-
 struct ZlibSettings {
   int level;
   int strategy;
@@ -345,22 +372,143 @@ struct ZlibSettings {
 // YCbCr: photographs encode about three times faster, and smaller, with
 // run-length matching and the Sub filter at level 1 than with libpng's
 // defaults (level 6, adaptive filters), while screenshots come out twice as
-// large that way; so the default looks at the picture first.
+// large that way; so the default measures the picture first.
 constexpr ZlibSettings kFastSettings{1, Z_RLE, PNG_FILTER_SUB};
-constexpr ZlibSettings kDrawingSettings{Z_DEFAULT_COMPRESSION, Z_FILTERED, PNG_ALL_FILTERS};
+constexpr ZlibSettings kThoroughSettings{Z_DEFAULT_COMPRESSION, Z_FILTERED, PNG_ALL_FILTERS};
 constexpr ZlibSettings kBestSettings{Z_BEST_COMPRESSION, Z_FILTERED, PNG_ALL_FILTERS};
-constexpr double kDrawingRepeatShare = 0.3;
+// The default takes the thorough setting only where it makes the sample at
+// least this much smaller (in percent).
+constexpr int kThoroughSavingPercent = 10;
+// The sample: this many bands of consecutive rows, spread over the picture.
+constexpr std::int32_t kSampleBands = 16;
+constexpr std::int32_t kRowsPerBand = 4;
+
+int Paeth(int left, int up, int upLeft) {
+  const int estimate = left + up - upLeft;
+  const int toLeft = std::abs(estimate - left);
+  const int toUp = std::abs(estimate - up);
+  const int toUpLeft = std::abs(estimate - upLeft);
+  if (toLeft <= toUp && toLeft <= toUpLeft) return left;
+  return toUp <= toUpLeft ? up : upLeft;
+}
+
+// One row filtered as PNG does (type byte first): Sub, or with `adaptive`
+// the filter of the five whose output has the smallest sum of magnitudes
+// (libpng's choice). `previous` is the row above, or null.
+void FilterRow(const std::vector<std::uint8_t>& row, const std::vector<std::uint8_t>* previous, int step, bool adaptive,
+               std::vector<std::uint8_t>& out) {
+  const std::size_t n = row.size();
+  const auto stepBytes = static_cast<std::size_t>(step);
+  if (!adaptive) {
+    const std::size_t at = out.size();
+    out.resize(at + n + 1);
+    out[at] = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+      out[at + 1 + i] = static_cast<std::uint8_t>(row[i] - (i >= stepBytes ? row[i - stepBytes] : 0));
+    }
+    return;
+  }
+  std::vector<std::uint8_t> best;
+  std::uint64_t bestCost = UINT64_MAX;
+  std::vector<std::uint8_t> candidate(n + 1);
+  for (int type = 0; type <= 4; ++type) {
+    candidate[0] = static_cast<std::uint8_t>(type);
+    std::uint64_t cost = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const int left = i >= stepBytes ? row[i - stepBytes] : 0;
+      const int up = previous != nullptr ? (*previous)[i] : 0;
+      const int upLeft = previous != nullptr && i >= stepBytes ? (*previous)[i - stepBytes] : 0;
+      int predicted = 0;
+      if (type == 1) predicted = left;
+      if (type == 2) predicted = up;
+      if (type == 3) predicted = (left + up) / 2;
+      if (type == 4) predicted = Paeth(left, up, upLeft);
+      const auto value = static_cast<std::uint8_t>(row[i] - predicted);
+      candidate[i + 1] = value;
+      cost += value < 128 ? value : 256 - value;
+    }
+    if (cost < bestCost) {
+      bestCost = cost;
+      best.swap(candidate);
+      candidate.resize(n + 1);
+    }
+  }
+  out.insert(out.end(), best.begin(), best.end());
+}
+
+std::uint64_t DeflatedSize(const std::vector<std::uint8_t>& data, const ZlibSettings& settings) {
+  z_stream stream{};
+  if (deflateInit2(&stream, settings.level, Z_DEFLATED, 15, 8, settings.strategy) != Z_OK) return UINT64_MAX;
+  std::vector<std::uint8_t> out(deflateBound(&stream, static_cast<uLong>(data.size())));
+  stream.next_in = const_cast<Bytef*>(data.data());
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int status = deflate(&stream, Z_FINISH);
+  const std::uint64_t size = status == Z_STREAM_END ? stream.total_out : UINT64_MAX;
+  deflateEnd(&stream);
+  return size;
+}
+
+// Bytes a pixel takes in the file: grey, RGB, or RGBA.
+int FileStep(int bytesPerPixel, bool keepAlpha) { return bytesPerPixel == 1 ? 1 : (keepAlpha ? 4 : 3); }
+
+// Row `y` of the picture as the file holds it (R, G, B and A when kept).
+void FileRow(std::int32_t width, const std::uint8_t* pixels, int bytesPerPixel, int fileStep, std::int32_t y,
+             std::vector<std::uint8_t>& row) {
+  const auto pixelsPerRow = static_cast<std::size_t>(width);
+  row.resize(pixelsPerRow * static_cast<std::size_t>(fileStep));
+  const std::uint8_t* source =
+      pixels + static_cast<std::size_t>(y) * pixelsPerRow * static_cast<std::size_t>(bytesPerPixel);
+  for (std::size_t x = 0; x < pixelsPerRow; ++x) {
+    const std::uint8_t* pixel = source + x * static_cast<std::size_t>(bytesPerPixel);
+    std::uint8_t* to = row.data() + x * static_cast<std::size_t>(fileStep);
+    if (fileStep == 1) {
+      to[0] = pixel[0];
+    } else {
+      to[0] = pixel[2];
+      to[1] = pixel[1];
+      to[2] = pixel[0];
+      if (fileStep == 4) to[3] = pixel[3];
+    }
+  }
+}
+
+// The default's rule: a sample of rows, filtered and compressed both ways;
+// the thorough setting only where it saves kThoroughSavingPercent.
+ZlibSettings MeasuredSettings(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, int bytesPerPixel,
+                              bool keepAlpha) {
+  const int fileStep = FileStep(bytesPerPixel, keepAlpha);
+  std::vector<std::uint8_t> fast;
+  std::vector<std::uint8_t> thorough;
+  std::vector<std::uint8_t> previous;
+  std::vector<std::uint8_t> row;
+  const std::int32_t bands = std::min(kSampleBands, std::max(1, height / kRowsPerBand));
+  for (std::int32_t band = 0; band < bands; ++band) {
+    const std::int32_t first = std::max<std::int32_t>(
+        0, static_cast<std::int32_t>(static_cast<std::int64_t>(height - kRowsPerBand) * band / std::max(1, bands - 1)));
+    for (std::int32_t y = first; y < std::min(height, first + kRowsPerBand); ++y) {
+      FileRow(width, pixels, bytesPerPixel, fileStep, y, row);
+      const bool continues = y > first;
+      FilterRow(row, continues ? &previous : nullptr, fileStep, false, fast);
+      FilterRow(row, continues ? &previous : nullptr, fileStep, true, thorough);
+      previous = row;
+    }
+  }
+  const std::uint64_t fastSize = DeflatedSize(fast, kFastSettings);
+  const std::uint64_t thoroughSize = DeflatedSize(thorough, kThoroughSettings);
+  return thoroughSize * 100 <= fastSize * (100 - kThoroughSavingPercent) ? kThoroughSettings : kFastSettings;
+}
 
 ZlibSettings SettingsFor(Compression compression, std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-                         int bytesPerPixel) {
+                         int bytesPerPixel, bool keepAlpha) {
   switch (compression) {
     case Compression::kFast:
       return kFastSettings;
     case Compression::kBest:
       return kBestSettings;
     default:
-      return RepeatedPixelShare(width, height, pixels, bytesPerPixel) < kDrawingRepeatShare ? kFastSettings
-                                                                                            : kDrawingSettings;
+      return MeasuredSettings(width, height, pixels, bytesPerPixel, keepAlpha);
   }
 }
 
@@ -373,9 +521,146 @@ struct WriteJob {
   Compression compression;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // packed, or empty
+  const Metadata* metadata = nullptr;
+  int threads = 1;
 };
 
-bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep>& rows, ErrorState& state) {
+// Pictures smaller than this are compressed in one piece.
+constexpr std::uint64_t kMinSlicedBytes = std::uint64_t{4} << 20;
+constexpr std::size_t kIdatChunkBytes = std::size_t{1} << 20;
+
+// Feeds `size` bytes to the deflater with `flush`, appending what comes out.
+bool Deflate(z_stream& stream, const std::uint8_t* data, std::size_t size, int flush, std::vector<std::uint8_t>& out) {
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  do {
+    const std::size_t had = out.size();
+    out.resize(had + (std::size_t{1} << 16));
+    stream.next_out = out.data() + had;
+    stream.avail_out = static_cast<uInt>(out.size() - had);
+    const int status = deflate(&stream, flush);
+    out.resize(out.size() - stream.avail_out);
+    if (status == Z_STREAM_ERROR) return false;
+  } while (stream.avail_out == 0 || stream.avail_in > 0);
+  return true;
+}
+
+// One slice of rows: a raw deflate stream ended by a sync flush (the last
+// one finished), and the Adler-32 and length of the filtered bytes.
+struct Slice {
+  std::int32_t first = 0;
+  std::int32_t end = 0;
+  std::vector<std::uint8_t> deflated;
+  uLong adler = 0;
+  uLong length = 0;
+  bool ok = false;
+};
+
+void CompressSlice(const WriteJob& job, const ZlibSettings& settings, bool last, Slice& slice) noexcept {
+  try {
+    z_stream stream{};
+    if (deflateInit2(&stream, settings.level, Z_DEFLATED, -15, 8, settings.strategy) != Z_OK) return;
+    const int fileStep = FileStep(job.bytesPerPixel, job.keepAlpha);
+    const bool adaptive = settings.filters != PNG_FILTER_SUB;
+    std::vector<std::uint8_t> row;
+    std::vector<std::uint8_t> previous;
+    std::vector<std::uint8_t> filtered;
+    if (slice.first > 0) FileRow(job.width, job.pixels, job.bytesPerPixel, fileStep, slice.first - 1, previous);
+    slice.adler = adler32(0, nullptr, 0);
+    bool ok = true;
+    for (std::int32_t y = slice.first; y < slice.end && ok; ++y) {
+      FileRow(job.width, job.pixels, job.bytesPerPixel, fileStep, y, row);
+      filtered.clear();
+      FilterRow(row, y > 0 ? &previous : nullptr, fileStep, adaptive, filtered);
+      slice.adler = adler32(slice.adler, filtered.data(), static_cast<uInt>(filtered.size()));
+      slice.length += static_cast<uLong>(filtered.size());
+      ok = Deflate(stream, filtered.data(), filtered.size(), Z_NO_FLUSH, slice.deflated);
+      previous.swap(row);
+    }
+    ok = ok && Deflate(stream, nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH, slice.deflated);
+    deflateEnd(&stream);
+    slice.ok = ok;
+  } catch (const std::bad_alloc&) {
+    slice.ok = false;
+  }
+}
+
+// The picture's zlib stream, compressed in `slices` pieces at once (as
+// parallel gzip tools do): a zlib header, the slices, the combined Adler-32.
+bool CompressSliced(const WriteJob& job, const ZlibSettings& settings, int slices, std::vector<std::uint8_t>& out) {
+  std::vector<Slice> parts(static_cast<std::size_t>(slices));
+  for (int k = 0; k < slices; ++k) {
+    parts[static_cast<std::size_t>(k)].first =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(job.height) * k / slices);
+    parts[static_cast<std::size_t>(k)].end =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(job.height) * (k + 1) / slices);
+  }
+  std::vector<std::thread> threads;
+  try {
+    for (std::size_t k = 1; k < parts.size(); ++k) {
+      threads.emplace_back(CompressSlice, std::cref(job), std::cref(settings), k + 1 == parts.size(),
+                           std::ref(parts[k]));
+    }
+  } catch (const std::system_error&) {
+    // Fewer threads than asked: the slices left over are done here.
+  }
+  CompressSlice(job, settings, parts.size() == 1, parts[0]);
+  for (std::size_t k = threads.size() + 1; k < parts.size(); ++k) {
+    CompressSlice(job, settings, k + 1 == parts.size(), parts[k]);
+  }
+  for (std::thread& thread : threads) thread.join();
+  const int level = settings.level == Z_DEFAULT_COMPRESSION ? 6 : settings.level;
+  const std::uint8_t flags = level <= 1 ? 0x01 : level <= 5 ? 0x5E : level == 6 ? 0x9C : 0xDA;
+  out = {0x78, flags};
+  uLong adler = adler32(0, nullptr, 0);
+  for (const Slice& part : parts) {
+    if (!part.ok) return false;
+    out.insert(out.end(), part.deflated.begin(), part.deflated.end());
+    adler = adler32_combine(adler, part.adler, static_cast<z_off_t>(part.length));
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+  return true;
+}
+
+// Sets the picture's metadata for writing; `texts` holds what libpng
+// points at until the end.
+void SetMetadata(png_structp png, png_infop info, const Metadata& metadata, std::vector<png_text>& texts) {
+  if (!metadata.icc.empty()) {
+    png_set_iCCP(png, info, metadata.iccName.c_str(), PNG_COMPRESSION_TYPE_BASE, metadata.icc.data(),
+                 static_cast<png_uint_32>(metadata.icc.size()));
+  } else if (metadata.srgbIntent) {
+    png_set_sRGB(png, info, *metadata.srgbIntent);
+  }
+  if (metadata.gamma) png_set_gAMA_fixed(png, info, *metadata.gamma);
+  if (metadata.chromaticities) {
+    const std::vector<std::int32_t>& c = *metadata.chromaticities;
+    png_set_cHRM_fixed(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  if (metadata.density) png_set_pHYs(png, info, metadata.density->x, metadata.density->y, metadata.density->unit);
+  if (!metadata.exif.empty()) {
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.exif.size()),
+                   const_cast<png_bytep>(metadata.exif.data()));
+  }
+  for (const Metadata::Text& kept : metadata.texts) {
+    png_text text{};
+    text.compression = kept.compression;
+    text.key = const_cast<char*>(kept.key.c_str());
+    text.text = const_cast<char*>(kept.text.c_str());
+    if (kept.compression > 0) {
+      text.itxt_length = kept.text.size();
+      text.lang = const_cast<char*>(kept.language.c_str());
+      text.lang_key = const_cast<char*>(kept.translatedKey.c_str());
+    } else {
+      text.text_length = kept.text.size();
+    }
+    texts.push_back(text);
+  }
+  if (!texts.empty()) png_set_text(png, info, texts.data(), static_cast<int>(texts.size()));
+}
+
+bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& settings,
+                     const std::vector<std::uint8_t>& idat, std::vector<png_bytep>& rows, std::vector<png_text>& texts,
+                     ErrorState& state) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, IgnorePngWarning);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
   if (info == nullptr) {
@@ -389,11 +674,12 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
   }
   png_init_io(png, file);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  // A profile or value libpng finds inconsistent is left out, not fatal.
+  png_set_benign_errors(png, 1);
   const bool grey = job.bytesPerPixel == 1;
   const int colourType = grey ? PNG_COLOR_TYPE_GRAY : (job.keepAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
   png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), 8, colourType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  const ZlibSettings settings = SettingsFor(job.compression, job.width, job.height, job.pixels, job.bytesPerPixel);
   png_set_compression_level(png, settings.level);
   png_set_compression_strategy(png, settings.strategy);
   png_set_filter(png, 0, settings.filters);
@@ -404,6 +690,7 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
     text.text = const_cast<char*>(job.modelText.c_str());
     png_set_text(png, info, &text, 1);
   }
+  if (job.metadata != nullptr) SetMetadata(png, info, *job.metadata, texts);
   png_unknown_chunk chunk{};
   if (!job.selection.empty()) {
     std::memcpy(chunk.name, kSelectionChunk, sizeof chunk.name);
@@ -414,6 +701,17 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
     png_set_unknown_chunks(png, info, &chunk, 1);
   }
   png_write_info(png, info);
+  if (!idat.empty()) {
+    // The pixel data compressed already: written as it is, then the end.
+    for (std::size_t at = 0; at < idat.size(); at += kIdatChunkBytes) {
+      png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), idat.data() + at,
+                      std::min(kIdatChunkBytes, idat.size() - at));
+    }
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+    png_write_flush(png);
+    png_destroy_write_struct(&png, &info);
+    return true;
+  }
   if (!grey) {
     png_set_bgr(png);
     if (!job.keepAlpha) png_set_filler(png, 0, PNG_FILLER_AFTER);  // drops the fourth byte
@@ -430,8 +728,20 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, std::vector<png_bytep
 
 std::string Write(std::FILE* stream, const WriteJob& job) {
   std::vector<png_bytep> rows(static_cast<std::size_t>(job.height));
+  std::vector<png_text> texts;
+  if (job.metadata != nullptr) texts.reserve(job.metadata->texts.size());
+  const ZlibSettings settings =
+      SettingsFor(job.compression, job.width, job.height, job.pixels, job.bytesPerPixel, job.keepAlpha);
+  std::vector<std::uint8_t> idat;
+  const std::uint64_t bytes = std::uint64_t{static_cast<std::uint32_t>(job.width)} *
+                              static_cast<std::uint32_t>(job.height) *
+                              static_cast<std::uint32_t>(FileStep(job.bytesPerPixel, job.keepAlpha));
+  const int slices = std::min(job.threads, job.height / 16);
+  if (slices > 1 && bytes >= kMinSlicedBytes && !CompressSliced(job, settings, slices, idat)) {
+    return "out of memory while compressing";
+  }
   ErrorState state{};
-  if (!WriteWithLibpng(stream, job, rows, state)) return state.message;
+  if (!WriteWithLibpng(stream, job, settings, idat, rows, texts, state)) return state.message;
   return {};
 }
 
@@ -463,15 +773,18 @@ ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture)
       return result;
     }
   }
+  picture.metadata = std::move(extras.metadata);
   if (extras.reduced16) result.note = path + ": 16-bit samples reduced to 8 bits";
   result.ok = true;
   return result;
 }
 
-std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression) {
+std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression, int threads) {
   WriteJob job{picture.width,    picture.height, picture.bgra.data(),       4,
                picture.hasAlpha, compression,    ModelText(picture.record), {}};
   if (picture.record.Mixed()) job.selection = PackSelection(picture.record.selection, picture.width, picture.height);
+  job.metadata = &picture.metadata;
+  job.threads = threads;
   return Write(stream, job);
 }
 

@@ -13,7 +13,11 @@ namespace {
 
 int Run(int argc, char** argv) {
   using namespace cstool;
-  if (argc < 2) return RunDemo(Options{});
+  if (argc < 2) {
+    // Writes nothing: the demo only runs as `colorspace demo`.
+    std::fputs(ShortUsage().c_str(), stderr);
+    return kExitUsage;
+  }
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(HelpFor("").c_str(), stdout);
@@ -23,8 +27,9 @@ int Run(int argc, char** argv) {
     std::printf("colorspace %s\n", COLORSPACE_VERSION);
     return kExitOk;
   }
-  if (command != "convert" && command != "planes" && command != "pixel" && command != "demo") {
-    std::fprintf(stderr, "colorspace: unknown command '%s'\n%s", command.c_str(), HelpFor("").c_str());
+  if (!IsCommand(command)) {
+    std::fprintf(stderr, "colorspace: unknown command '%s'\n%s", WithoutControls(command).c_str(),
+                 ShortUsage().c_str());
     return kExitUsage;
   }
   Options options;
@@ -34,10 +39,7 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (!error.empty()) return Fail(error, kExitUsage);
-  if (command == "convert") return RunConvert(options);
-  if (command == "planes") return RunPlanes(options);
-  if (command == "pixel") return RunPixel(options);
-  return RunDemo(options);
+  return RunCommand(command, options);
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+// The output's format follows its name (PNG, JPEG, YUV4MPEG2), YUV4MPEG2 is
+// read back, and ffmpeg reads what the tool writes and writes what it reads.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "ImageFile.h"
+#include "Picture.h"
+#include "ToolTestSupport.h"
+
+namespace {
+
+using namespace tooltest;
+namespace fs = std::filesystem;
+using cstool::Model;
+using cstool::Picture;
+
+// Smooth enough for JPEG to keep it close.
+Picture MakeGradient(int width, int height) {
+  Picture picture = Tool::MakeRandomPicture(width, height);
+  picture.hasAlpha = false;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* pixel =
+          &picture
+               .bgra[4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+      pixel[0] = static_cast<std::uint8_t>(x * 4);
+      pixel[1] = static_cast<std::uint8_t>(y * 4);
+      pixel[2] = static_cast<std::uint8_t>(128 + (x - y));
+      pixel[3] = 255;
+    }
+  }
+  return picture;
+}
+
+bool HasFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST_F(Tool, OutputFormatFollowsTheName) {
+  const Picture original = MakeGradient(48, 40);
+  Write(Path("in.png"), original);
+  ToolRun run = Colorspace("convert --to yuv " + Path("in.png") + " " + Path("yuv.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  // JPEG, by either suffix in any case; smaller at a lower quality.
+  for (const char* name : {"out.jpg", "OUT.JPEG"}) {
+    run = Colorspace("convert --to rgb " + Path("yuv.png") + " " + Path(name));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Slurp(Path(name)).substr(0, 3), "\xFF\xD8\xFF");
+    EXPECT_LE(MaxDifference(Read(Path(name)), original, false), 8) << name;
+  }
+  run = Colorspace("convert --to rgb --quality 40 " + Path("yuv.png") + " " + Path("low.jpg"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(fs::file_size(Path("low.jpg")), fs::file_size(Path("out.jpg")));
+  // Colour kept at every pixel from quality 90, sampled 4:2:0 below: the
+  // luma's sampling factors in the frame header say which.
+  const auto lumaSampling = [](const std::string& jpeg) {
+    const std::size_t frame = jpeg.find("\xFF\xC0");
+    return frame == std::string::npos ? -1 : static_cast<unsigned char>(jpeg[frame + 11]);
+  };
+  EXPECT_EQ(lumaSampling(Slurp(Path("out.jpg"))), 0x11);
+  EXPECT_EQ(lumaSampling(Slurp(Path("low.jpg"))), 0x22);
+
+  // YUV4MPEG2: one C444 frame, the range telling the model; read back exactly.
+  for (const Model model : {Model::kYUV, Model::kYCbCr}) {
+    const std::string name = std::string(cstool::NameOf(model)) + ".y4m";
+    run = Colorspace(std::string("convert --to ") + cstool::NameOf(model) + " " + Path("in.png") + " " + Path(name));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string file = Slurp(Path(name));
+    EXPECT_EQ(FirstLine(file), std::string("YUV4MPEG2 W48 H40 F25:1 Ip A1:1 C444 XCOLORRANGE=") +
+                                   (model == Model::kYUV ? "FULL" : "LIMITED"));
+    EXPECT_EQ(file.size(), FirstLine(file).size() + 1 + 6 + std::size_t{48} * 40 * 3);
+    const Picture back = Read(Path(name));
+    EXPECT_EQ(back.record.model, model);
+    if (model == Model::kYUV) {
+      EXPECT_EQ(MaxDifference(back, Read(Path("yuv.png")), false), 0);
+    }
+  }
+  // '-' is PNG unless --format says otherwise; --out-dir names follow --format.
+  run = Colorspace("convert --to yuv " + Path("in.png") + " -");
+  EXPECT_EQ(run.out.substr(0, 4), "\x89PNG");
+  run = Colorspace("convert --to yuv --format y4m " + Path("in.png") + " -");
+  EXPECT_EQ(run.out.rfind("YUV4MPEG2 ", 0), 0U);
+  run = Colorspace("convert --to ycbcr --format Y4M --out-dir " + Path("dir") + " " + Path("in.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(Path("dir/in.y4m")));
+}
+
+TEST_F(Tool, FormatsRefuseWhatTheyCannotHoldBeforeWriting) {
+  Write(Path("in.png"), MakeGradient(16, 16));
+  Picture clear = MakeGradient(16, 16);
+  clear.hasAlpha = true;
+  clear.bgra[3] = 0;
+  Write(Path("clear.png"), clear);
+  Write(Path("mask.png"), MakeMask(16, 16, [](std::size_t p) { return p % 3 == 0; }));
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("in.png") + " " + Path("yuv.png")).status, 0);
+  const auto before = Files();
+
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"--to yuv " + Path("in.png") + " " + Path("out.jpg"), 2, "write .png (which records the model) or .y4m"},
+      {"--to ycbcr " + Path("in.png") + " " + Path("out.jpeg"), 2, "a ycbcr result cannot be written"},
+      {"--to rgb --mask " + Path("mask.png") + " " + Path("yuv.png") + " " + Path("out.jpg"), 2, "mixed result"},
+      {"--to yuv --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("out.y4m"), 2, "mixed result"},
+      {"--to rgb " + Path("yuv.png") + " " + Path("out.y4m"), 2, "convert --to yuv or --to ycbcr"},
+      {"--to yuv " + Path("in.png") + " " + Path("out.bmp"), 2, "png (.png), jpeg (.jpg .jpeg), y4m (.y4m)"},
+      {"--to yuv " + Path("in.png") + " " + Path("noname"), 2, "--format chooses one"},
+      {"--to yuv --format jpeg " + Path("in.png") + " " + Path("out.png"), 2, "--format says jpeg"},
+      {"--to yuv --format gif " + Path("in.png") + " " + Path("out.png"), 2, "--format takes one of"},
+      {"--to rgb --quality 101 " + Path("yuv.png") + " " + Path("out.jpg"), 2, "--quality takes"},
+      {"--to yuv --format jpeg --out-dir " + Path("dir") + " " + Path("in.png"), 2, "cannot be written"},
+      {"--to yuv " + Path("clear.png") + " " + Path("out.y4m"), 1, "transparent pixels"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Colorspace("convert " + c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.arguments << ": " << run.err;
+    EXPECT_EQ(Files(), before) << c.arguments;
+  }
+  const ToolRun run = Colorspace("planes " + Path("in.png") + " " + Path("planes.y4m"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("grey picture"), std::string::npos) << run.err;
+  EXPECT_EQ(Colorspace("planes " + Path("in.png") + " " + Path("planes.jpg")).status, 0);
+}
+
+TEST_F(Tool, Y4mInputIsReadOnlyWhenItIsOnePictureOfKnownKind) {
+  const std::string planes(std::size_t{4} * 2 * 3, '\x50');
+  WriteFile(Path("no-range.y4m"), "YUV4MPEG2 W4 H2 F25:1 C444\nFRAME\n" + planes);
+  WriteFile(Path("420.y4m"), "YUV4MPEG2 W4 H2 F25:1 C420jpeg\nFRAME\n" + planes);
+  WriteFile(Path("default-420.y4m"), "YUV4MPEG2 W4 H2\nFRAME\n" + planes);
+  WriteFile(Path("two.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes + "FRAME\n" + planes);
+  WriteFile(Path("short.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes.substr(1));
+  WriteFile(Path("huge.y4m"), "YUV4MPEG2 W100000 H100000 C444 XCOLORRANGE=FULL\nFRAME\n");
+  const std::pair<const char*, const char*> refusals[] = {
+      {"no-range.y4m", "give --from yuv (full range) or --from ycbcr"},
+      {"420.y4m", "C420jpeg; only C444"},
+      {"default-420.y4m", "C420jpeg"},
+      {"two.y4m", "more than one frame"},
+      {"short.y4m", "ends within its frame"},
+      {"huge.y4m", "above the limit"},
+  };
+  for (const auto& [name, says] : refusals) {
+    const ToolRun run = Colorspace("convert --to rgb " + Path(name) + " " + Path("out.png"));
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_NE(run.err.find(says), std::string::npos) << name << ": " << run.err;
+    EXPECT_FALSE(fs::exists(Path("out.png"))) << name;
+  }
+  ToolRun run = Colorspace("convert --to rgb --from ycbcr " + Path("no-range.y4m") + " " + Path("out.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Standard input, told apart by its bytes.
+  run = Colorspace("convert --to rgb --from yuv - " + Path("stdin.png") + " <" + Path("no-range.y4m"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read(Path("stdin.png")).record.model, Model::kRGB);
+}
+
+// '-' reads any format from a pipe, and the pixel limit still applies from
+// the header: an endless pipe after it is refused at once.
+TEST_F(Tool, StandardInputIsReadLikeAFile) {
+  const Picture original = MakeGradient(20, 12);
+  Write(Path("in.png"), original);
+  ASSERT_EQ(Colorspace("convert --to ycbcr " + Path("in.png") + " " + Path("in.y4m")).status, 0);
+  WriteFile(Path("in.jpg"), EncodeJpeg({}));
+  for (const char* input : {"in.png", "in.y4m", "in.jpg"}) {
+    const std::string name = input;
+    const std::string expected = name == "in.png" ? "yuv" : (name == "in.y4m" ? "rgb" : "ycbcr");
+    const std::string command =
+        "cat " + Path(input) + " | " + COLORSPACE_TOOL + " convert --to " + expected + " - - | cat >" + Path("out.png");
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(cstool::ModelText(Read(Path("out.png")).record), expected) << input;
+  }
+  WriteFile(Path("big.y4m"), "YUV4MPEG2 W50000 H50000 C444 XCOLORRANGE=FULL\n");
+  WriteFile(Path("big.png"), kPngSignature + ChunkBytes(GreyHeader(50000, 50000)));
+  for (const char* input : {"big.y4m", "big.png"}) {
+    const MeasuredRun run = RunMeasured("sh -c 'cat " + Path(input) + " /dev/zero | " + COLORSPACE_TOOL +
+                                            " convert --to rgb --max-pixels 1000000 - " + Path("out2.png") + "'",
+                                        Path("err.txt"));
+    EXPECT_EQ(run.status, 1) << input;
+    EXPECT_NE(run.err.find("above the limit of 1000000"), std::string::npos) << input << ": " << run.err;
+    EXPECT_LT(run.seconds, 20) << input;
+  }
+  EXPECT_FALSE(fs::exists(Path("out2.png")));
+  const ToolRun run = Colorspace("convert --to yuv --mask - - " + Path("out3.png") + " <" + Path("in.png"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("read only once"), std::string::npos) << run.err;
+}
+
+TEST_F(Tool, FfmpegReadsTheY4mWrittenAndWritesOneThatIsRead) {
+  if (!HasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the YUV4MPEG2 exchange with it is not tested";
+  Picture original = MakeRandomPicture(97, 61);
+  original.hasAlpha = false;
+  for (std::size_t i = 3; i < original.bgra.size(); i += 4) original.bgra[i] = 255;
+  Write(Path("in.png"), original);
+  const std::string ffmpeg = "ffmpeg -nostdin -loglevel error -y -i ";
+  for (const char* model : {"yuv", "ycbcr"}) {
+    const std::string y4m = Path(std::string(model) + ".y4m");
+    const ToolRun run = Colorspace(std::string("convert --to ") + model + " " + Path("in.png") + " " + y4m);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string back = Path(std::string(model) + "-ffmpeg.png");
+    ASSERT_EQ(std::system((ffmpeg + y4m + " -pix_fmt rgb24 " + back).c_str()), 0) << model;
+    EXPECT_LE(MaxDifference(Read(back), original, false), 3) << model;
+  }
+  for (const auto& [pixelFormat, model] : {std::pair{"yuv444p", Model::kYCbCr}, std::pair{"yuvj444p", Model::kYUV}}) {
+    const std::string y4m = Path(std::string(pixelFormat) + ".y4m");
+    ASSERT_EQ(std::system((ffmpeg + Path("in.png") + " -pix_fmt " + pixelFormat + " " + y4m).c_str()), 0);
+    EXPECT_EQ(Read(y4m).record.model, model) << pixelFormat;
+    const std::string back = Path(std::string(pixelFormat) + "-back.png");
+    const ToolRun run = Colorspace("convert --to rgb " + y4m + " " + back);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LE(MaxDifference(Read(back), original, false), 3) << pixelFormat;
+  }
+}
+
+}  // namespace
