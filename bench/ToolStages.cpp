@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   std::string error = cstool::ConvertPixels(picture, cstool::Model::kRGB, cstool::Model::kYCbCr, nullptr, false);
   picture.record.model = cstool::Model::kYCbCr;
   const auto converted = Clock::now();
-  if (error.empty()) error = cstool::WritePicture(argv[2], picture, cstool::Compression::kDefault);
+  if (error.empty()) error = cstool::WritePicture(argv[2], picture, cstool::WriteSettings{});
   const auto encoded = Clock::now();
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
