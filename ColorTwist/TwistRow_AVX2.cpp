@@ -71,7 +71,7 @@ struct Avx2 {
   COLORTWIST_TARGET static bool AnySelected(Selection selected) { return _mm256_testz_si256(selected, selected) == 0; }
   // A mixed group goes out lane by lane, each lane to its pixel or, when
   // unselected, to a scratch word, without a branch that random masks would
-  // mispredict. On the Zen 3 this was measured on, the AVX2 masked store
+  // mispredict. On the AVX2 machine this was measured on, the AVX2 masked store
   // (vpmaskmovd) was slower: 10-20% with a random mask, and half the speed
   // when used for every group.
   COLORTWIST_TARGET static void StoreSelected(std::uint8_t* dst, Reg pixels, Selection selected) {
