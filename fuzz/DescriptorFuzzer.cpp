@@ -20,20 +20,13 @@
 #include <vector>
 
 #include "Conversions.h"
+#include "FuzzCheck.h"
 #include "TestSupport.h"
 
 namespace {
 
 using testing_support::LinearInPlace;
 using testing_support::SameDescriptor;
-
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
 
 class Input {
  public:

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "FuzzCheck.h"
 #include "ImageFile.h"
 #include "InputFile.h"
 
@@ -15,14 +16,6 @@ namespace {
 // Small enough that a claimed picture costs little; the limits under test
 // are the readers' own.
 constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{1} << 22;
-
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
 
 }  // namespace
 
