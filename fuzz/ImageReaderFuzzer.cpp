@@ -10,12 +10,14 @@
 #include "FuzzCheck.h"
 #include "ImageFile.h"
 #include "InputFile.h"
+#include "MemoryBudget.h"
 
 namespace {
 
 // Small enough that a claimed picture costs little; the limits under test
 // are the readers' own.
 constexpr std::uint64_t kFuzzMaxPixels = std::uint64_t{1} << 22;
+constexpr std::uint64_t kFuzzMemoryBytes = std::uint64_t{256} << 20;
 
 }  // namespace
 
@@ -24,23 +26,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
   if (stream == nullptr) return 0;
   cstool::InputFile input = cstool::InputFile::FromStream(stream, "fuzz");
-  cstool::ReadLimits limits;
-  limits.maxPixels = kFuzzMaxPixels;
-  bool admitted = false;
-  limits.admit = [&](std::uint64_t pixels, std::uint64_t /*decoderBytes*/) {
-    FUZZ_CHECK(pixels <= kFuzzMaxPixels);
-    admitted = true;
-    return std::string();
-  };
+  // Everything a read holds is counted: it never holds more than the budget.
+  cstool::MemoryBudget budget(kFuzzMemoryBytes);
+  cstool::ReadResult result;
   cstool::Picture picture;
-  const cstool::ReadResult result = cstool::ReadImage(input, limits, picture);
+  {
+    cstool::MemoryBudget::Account account(&budget);
+    cstool::ReadLimits limits;
+    limits.maxPixels = kFuzzMaxPixels;
+    limits.memory = &account;
+    result = cstool::ReadImage(input, limits, picture);
+    if (result.Ok()) FUZZ_CHECK(account.Held() >= picture.bgra.size());
+  }
   std::fclose(stream);
-  if (!result.ok) {
-    FUZZ_CHECK(!result.error.empty());
+  for (const std::string& note : result.notes) FUZZ_CHECK(note.find('\n') == std::string::npos);
+  if (!result.Ok()) {
     FUZZ_CHECK(result.error.find('\n') == std::string::npos);
     return 0;
   }
-  FUZZ_CHECK(admitted);
   FUZZ_CHECK(picture.width > 0 && picture.height > 0);
   FUZZ_CHECK(picture.Pixels() <= kFuzzMaxPixels);
   FUZZ_CHECK(picture.bgra.size() == 4 * picture.Pixels());

@@ -76,12 +76,14 @@ class Tool : public ::testing::Test {
   static Picture Read(const std::string& path) {
     Picture picture;
     const cstool::ReadResult result = cstool::ReadImage(path, cstool::kDefaultMaxPixels, picture);
-    EXPECT_TRUE(result.ok) << path << ": " << result.error;
+    EXPECT_TRUE(result.Ok()) << path << ": " << result.error;
     return picture;
   }
 
   static void Write(const std::string& path, const Picture& picture) {
-    ASSERT_EQ(cstool::WritePicture(path, picture, {cstool::ImageFormat::kPng, cstool::Compression::kFast}), "");
+    cstool::Progress progress(1);
+    ASSERT_EQ(cstool::WritePicture(path, picture, {cstool::ImageFormat::kPng, cstool::Compression::kFast}, progress),
+              "");
   }
 
   // Only the files a test made itself: no temporary file may be left over.

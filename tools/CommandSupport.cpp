@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "ImageFile.h"
 #include "OutputFile.h"
+#include "StandardStreams.h"
 
 namespace cstool {
 namespace {
@@ -20,9 +21,14 @@ std::string WriteThrough(const std::string& path, OutputName name, Encode encode
   if (!error.empty()) {
     // A failed write says more than the encoder's own message.
     const int writeError = std::ferror(output->Stream()) != 0 ? errno : 0;
+    if (writeError != 0 && path == "-") return StandardOutputError(writeError);
     return "cannot write " + path + ": " + (writeError != 0 ? std::strerror(writeError) : error);
   }
   return output->Commit();
+}
+
+void TellNotes(const NoteList& notes, Progress& progress) {
+  for (const std::string& note : notes.Lines()) progress.Note(note);
 }
 
 }  // namespace
@@ -36,17 +42,14 @@ std::uint64_t MemoryBudgetBytes(const Options& options) {
   return options.maxMemory != 0 ? options.maxMemory : MemoryBudget::DefaultBytes();
 }
 
-std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget& budget,
-                        MemoryBudget::Share& share, Picture& picture, Progress& progress, bool lasting) {
+std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
+                        Picture& picture, Progress& progress) {
   ReadLimits limits;
   limits.maxPixels = options.maxPixels;
-  limits.admit = [&](std::uint64_t pixels, std::uint64_t decoderBytes) {
-    const std::string refusal = budget.Take(pixels * kJobBytesPerPixel + decoderBytes, share, lasting);
-    return refusal.empty() ? refusal : path + " " + refusal;
-  };
+  limits.memory = &memory;
   const ReadResult result = ReadImage(path, limits, picture);
-  if (!result.ok) return result.error;
-  if (!result.note.empty()) progress.Note(result.note);
+  if (!result.Ok()) return result.error;
+  for (const std::string& note : result.notes) progress.Note(note);
   if (picture.needsModel) {
     if (!options.from || *options.from == Model::kRGB) {
       return path +
@@ -62,39 +65,43 @@ std::string ReadPicture(const std::string& path, const Options& options, MemoryB
 WriteSettings PngSettings(const Options& options) { return {ImageFormat::kPng, options.compression, options.quality}; }
 
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
-                         OutputName name) {
+                         Progress& progress, MemoryBudget::Account* memory, OutputName name) {
   std::string refusal = RefusalFor(settings.format, picture.record, path);
   if (refusal.empty() && settings.format != ImageFormat::kPng && HasTransparency(picture)) {
     refusal = std::string("the picture for ") + path + " has transparent pixels, which " + NameOf(settings.format) +
               " cannot hold: write .png to keep them";
   }
-  if (refusal.empty() && settings.format == ImageFormat::kJpeg && picture.metadata.exif.size() > kMaxJpegExifBytes) {
-    refusal = "the EXIF data for " + path + " (" + std::to_string(picture.metadata.exif.size()) +
-              " bytes) does not fit in a JPEG segment: write .png to keep it";
-  }
   if (!refusal.empty()) return refusal + "; nothing written";
-  return WriteThrough(path, name, [&](std::FILE* stream) {
+  NoteList notes;
+  const WriteContext context{settings, memory, KeptMetadata(picture.metadata, settings.format, path, notes), notes};
+  const std::string error = WriteThrough(path, name, [&](std::FILE* stream) {
     switch (settings.format) {
       case ImageFormat::kJpeg:
-        return WriteJpeg(stream, picture, settings.quality);
+        return WriteJpeg(stream, picture, context);
       case ImageFormat::kY4m:
-        return WriteY4m(stream, picture);
+        return WriteY4m(stream, picture, context);
       default:
-        return WritePng(stream, picture, settings.compression, settings.threads);
+        return WritePng(stream, picture, context);
     }
   });
+  if (error.empty()) TellNotes(notes, progress);
+  return error;
 }
 
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
-                             OutputName name) {
+                             Progress& progress, MemoryBudget::Account* memory, OutputName name) {
   if (settings.format == ImageFormat::kY4m) {
     return "the planes are a grey picture, which YUV4MPEG2 does not hold: write " + path +
            " as .png or .jpg; nothing written";
   }
-  return WriteThrough(path, name, [&](std::FILE* stream) {
-    return settings.format == ImageFormat::kJpeg ? WriteGreyJpeg(stream, picture, settings.quality)
-                                                 : WriteGreyPng(stream, picture, settings.compression);
+  NoteList notes;
+  const WriteContext context{settings, memory, 0, notes};
+  const std::string error = WriteThrough(path, name, [&](std::FILE* stream) {
+    return settings.format == ImageFormat::kJpeg ? WriteGreyJpeg(stream, picture, context)
+                                                 : WriteGreyPng(stream, picture, context);
   });
+  if (error.empty()) TellNotes(notes, progress);
+  return error;
 }
 
 std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {

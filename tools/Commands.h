@@ -23,28 +23,24 @@ int Fail(const std::string& message, int status = kExitFailure);
 // The budget of --max-memory, or of half the machine's memory.
 std::uint64_t MemoryBudgetBytes(const Options& options);
 
-// Reads a picture within --max-pixels, taking its memory from `budget` into
-// `share` (a lasting share for a picture kept for the whole run), passing
-// any note to `progress`; returns an error line.
-std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget& budget,
-                        MemoryBudget::Share& share, Picture& picture, Progress& progress, bool lasting = false);
+// Reads a picture within --max-pixels, taking its memory from `memory`,
+// passing its notes to `progress`; returns an error line.
+std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
+                        Picture& picture, Progress& progress);
 
-// How an output is written: its format, and that format's settings.
-struct WriteSettings {
-  ImageFormat format = ImageFormat::kPng;
-  Compression compression = Compression::kDefault;
-  int quality = kDefaultJpegQuality;
-  int threads = 1;  // for compressing one large PNG
-};
 // PNG with the options' compression and quality.
 WriteSettings PngSettings(const Options& options);
 
 // Writes through OutputFile (see there), refusing first, with nothing
 // written, what the format cannot hold (see RefusalFor; transparency in a
-// JPEG or YUV4MPEG2); returns an error line naming `path`.
+// JPEG or YUV4MPEG2), and leaving out with a note the metadata it cannot
+// hold (see KeptMetadata); the writer's memory comes from `memory` (none:
+// no limit). Returns an error line naming `path`.
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
+                         Progress& progress, MemoryBudget::Account* memory = nullptr,
                          OutputName name = OutputName::kGiven);
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
+                             Progress& progress, MemoryBudget::Account* memory = nullptr,
                              OutputName name = OutputName::kGiven);
 
 // "PATH is the same file as the input INPUT; nothing written" when an

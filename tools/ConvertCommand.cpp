@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -96,11 +98,24 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
 }
 
 // A mask pixel selects when its brightest of red, green and blue exceeds
-// --mask-threshold and the pixel is not fully transparent.
-std::string LoadMask(const Options& options, MemoryBudget& budget, MemoryBudget::Share& share,
-                     std::vector<std::uint8_t>& mask, std::int32_t& width, std::int32_t& height, Progress& progress) {
+// --mask-threshold and the pixel is not fully transparent: a mask is an rgb
+// picture, and one that records another model, or a YUV4MPEG2 file, is
+// refused (its black has chroma 128, which would select).
+std::string LoadMask(const Options& options, MemoryBudget::Account& memory, std::vector<std::uint8_t>& mask,
+                     std::int32_t& width, std::int32_t& height, Progress& progress) {
   Picture picture;
-  std::string error = ReadPicture(options.mask, options, budget, share, picture, progress, true);
+  Options asRgb = options;
+  asRgb.from.reset();
+  std::string error = ReadPicture(options.mask, asRgb, memory, picture, progress);
+  const bool notRgb =
+      picture.needsModel || picture.record.Mixed() || (picture.record.model && *picture.record.model != Model::kRGB);
+  if (notRgb || (!error.empty() && picture.needsModel)) {
+    const std::string what = picture.needsModel || !picture.record.model
+                                 ? std::string("holds luma and colour-difference planes")
+                                 : "is recorded as " + Describe(picture.record);
+    return "the mask " + options.mask + " " + what +
+           "; a mask is an rgb picture (a pixel selects where it is bright): convert it --to rgb first";
+  }
   if (!error.empty()) return error;
   width = picture.width;
   height = picture.height;
@@ -127,9 +142,9 @@ std::string LoadMask(const Options& options, MemoryBudget& budget, MemoryBudget:
 
 std::string ConvertOne(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
                        std::int32_t maskWidth, std::int32_t maskHeight, MemoryBudget& budget, Progress& progress) {
-  MemoryBudget::Share share;
+  MemoryBudget::Account memory(&budget);
   Picture picture;
-  std::string error = ReadPicture(job.input, options, budget, share, picture, progress);
+  std::string error = ReadPicture(job.input, options, memory, picture, progress);
   if (!error.empty()) return error;
   if (mask != nullptr && (maskWidth != picture.width || maskHeight != picture.height)) {
     return "the mask " + options.mask + " is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) + ", " +
@@ -153,7 +168,24 @@ std::string ConvertOne(const Job& job, const Options& options, const std::vector
   error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
   if (!error.empty()) return job.input + ": " + error;
   picture.record = std::move(plan.result);
-  return WritePicture(job.output, picture, job.settings, job.name);
+  return WritePicture(job.output, picture, job.settings, progress, &memory, job.name);
+}
+
+// One job, whatever goes wrong in it: an exception is that file's failure.
+std::string ConvertOneSafely(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
+                             std::int32_t maskWidth, std::int32_t maskHeight, MemoryBudget& budget,
+                             Progress& progress) noexcept {
+  try {
+    return ConvertOne(job, options, mask, maskWidth, maskHeight, budget, progress);
+  } catch (const std::bad_alloc&) {
+    return job.input + ": out of memory";
+  } catch (const std::length_error&) {
+    return job.input + ": too large to hold in memory";
+  } catch (const std::exception& error) {
+    return job.input + ": " + error.what();
+  } catch (...) {
+    return job.input + ": failed";
+  }
 }
 
 // What every output is written as, refused before anything is read when
@@ -213,6 +245,10 @@ std::string ListJobs(const Options& options, const WriteSettings& settings, std:
     return "standard input ('-') can be read only once: give it as one input only";
   }
   usage = false;
+  for (const std::string& output : outputs) {
+    const std::string error = CheckDescriptorOutput(output);
+    if (!error.empty()) return error;
+  }
   return CheckNotAnInput(outputs, inputs);
 }
 
@@ -242,13 +278,13 @@ int RunConvert(const Options& options) {
 
   Progress progress(jobs.size());
   MemoryBudget budget(MemoryBudgetBytes(options));
-  MemoryBudget::Share maskShare;
+  MemoryBudget::Account maskMemory(&budget, true);
   std::vector<std::uint8_t> mask;
   std::int32_t maskWidth = 0;
   std::int32_t maskHeight = 0;
   if (!options.mask.empty()) {
     try {
-      error = LoadMask(options, budget, maskShare, mask, maskWidth, maskHeight, progress);
+      error = LoadMask(options, maskMemory, mask, maskWidth, maskHeight, progress);
     } catch (const std::bad_alloc&) {
       error = options.mask + ": out of memory";
     }
@@ -269,14 +305,10 @@ int RunConvert(const Options& options) {
   if (jobs.size() == 1) jobs[0].settings.threads = static_cast<int>(given);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
-  auto work = [&]() {
+  auto work = [&]() noexcept {
     for (std::size_t j = next++; j < jobs.size(); j = next++) {
-      std::string jobError;
-      try {
-        jobError = ConvertOne(jobs[j], options, maskOrNull, maskWidth, maskHeight, budget, progress);
-      } catch (const std::bad_alloc&) {
-        jobError = jobs[j].input + ": out of memory";
-      }
+      const std::string jobError =
+          ConvertOneSafely(jobs[j], options, maskOrNull, maskWidth, maskHeight, budget, progress);
       if (!jobError.empty()) {
         progress.Error(jobError);
         failed = true;
@@ -284,10 +316,18 @@ int RunConvert(const Options& options) {
       progress.Done(jobs[j].input);
     }
   };
-  std::vector<std::thread> threads;
-  for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
-  work();
-  for (std::thread& thread : threads) thread.join();
+  {
+    // A thread that cannot start leaves fewer workers; the threads are
+    // joined when this block ends, however it ends.
+    std::vector<std::jthread> threads;
+    try {
+      threads.reserve(workers);
+      for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    work();
+  }
   progress.Finish();
   return failed ? kExitFailure : kExitOk;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "InputFile.h"
 
@@ -16,11 +17,24 @@ constexpr char kY4mSignature[10] = {'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2',
 
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,
                             std::uint64_t maxPixels) {
-  // Both sides of a PNG or JPEG fit in 31 bits, so the product fits in 64.
-  const std::uint64_t pixels = width * height;
-  if (pixels <= maxPixels) return {};
-  return path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is " + std::to_string(pixels) +
-         " pixels, above the limit of " + std::to_string(maxPixels) + " (--max-pixels)";
+  const auto pixels = CheckedProduct(width, height);
+  if (pixels && *pixels <= maxPixels) return {};
+  return path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is " +
+         (pixels ? std::to_string(*pixels) : std::string("more than 2^64")) + " pixels, above the limit of " +
+         std::to_string(maxPixels) + " (--max-pixels)";
+}
+
+std::string AdmitPicture(const ReadLimits& limits, const std::string& path, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes) {
+  if (limits.memory == nullptr) return {};
+  // Sizes are checked: a product that would wrap needs more than any budget.
+  const auto pixels = CheckedProduct(width, height);
+  const auto share = pixels ? CheckedProduct(*pixels, kJobBytesPerPixel) : std::nullopt;
+  const auto bytes = share ? CheckedSum(*share, decoderBytes) : std::nullopt;
+  if (!bytes)
+    return path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is too large to hold in memory";
+  if (limits.memory->Grow(*bytes)) return {};
+  return path + " " + limits.memory->Refusal(*bytes);
 }
 
 ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture) {
@@ -43,6 +57,10 @@ ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& pictur
     picture = Picture{};
     result = ReadResult{};
     result.error = input.Path() + ": out of memory while reading it";
+  } catch (const std::length_error&) {
+    picture = Picture{};
+    result = ReadResult{};
+    result.error = input.Path() + ": too large to hold in memory";
   }
   return result;
 }

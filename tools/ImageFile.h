@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "MemoryBudget.h"
 #include "Picture.h"
+#include "PngCompression.h"
+#include "Progress.h"
 
 namespace cstool {
 
@@ -25,17 +28,23 @@ inline constexpr int kMaxJpegScans = 500;
 
 struct ReadLimits {
   std::uint64_t maxPixels = kDefaultMaxPixels;
-  // Asked once the header is read and before the pixels' memory is taken,
-  // with the picture's pixels and the bytes the decoder itself needs
-  // besides them; may wait, and returns an error line to refuse the file.
-  std::function<std::string(std::uint64_t pixels, std::uint64_t decoderBytes)> admit;
+  // Everything the reader holds is taken from this account as it is
+  // allocated: the decoder's memory, the metadata, and the picture's share
+  // (see AdmitPicture). None: no limit.
+  MemoryBudget::Account* memory = nullptr;
 };
 
 struct ReadResult {
-  bool ok = false;
-  std::string error;  // one line naming the file, when !ok
-  std::string note;   // one line, when the file needed a lossy change
+  std::string error;               // one line naming the file; empty when read
+  std::vector<std::string> notes;  // lines naming the file: what was changed or left out
+  bool Ok() const { return error.empty(); }
 };
+
+// Takes a picture's share from limits.memory once its header is read and
+// before its pixels are allocated: kJobBytesPerPixel a pixel and the bytes
+// the decoder needs besides. Returns a refusal naming `path`, or nothing.
+std::string AdmitPicture(const ReadLimits& limits, const std::string& path, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes);
 
 // PNG, JPEG or YUV4MPEG2, told apart by their first bytes; "-" is standard
 // input. PNG:
@@ -51,16 +60,6 @@ ReadResult ReadImage(const std::string& path, std::uint64_t maxPixels, Picture& 
 // The same from an input already open.
 ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture);
 
-enum class Compression { kFast, kDefault, kBest };
-
-// Writes the picture (RGB, or RGBA when it has alpha) and its model record.
-// Returns an error text, or nothing.
-// With `threads` above 1, a picture of 4 MiB or more is compressed in that
-// many slices at once: one zlib stream of raw deflate slices, each ended by
-// a sync flush, with their Adler-32 combined.
-std::string WritePng(std::FILE* stream, const Picture& picture, Compression compression, int threads = 1);
-std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, Compression compression);
-
 // Format-specific readers, given the input at its start.
 ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture);
 ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture);
@@ -69,15 +68,25 @@ ReadResult ReadY4m(InputFile& input, const ReadLimits& limits, Picture& picture)
 // The formats written, each chosen by the output's suffix or by --format.
 enum class ImageFormat { kPng, kJpeg, kY4m };
 
+// The most EXIF one JPEG segment holds, and the largest ICC profile 255
+// segments hold.
+inline constexpr std::uint64_t kMaxJpegExifBytes = 65533 - 6;
+inline constexpr std::uint64_t kMaxJpegIccBytes = std::uint64_t{255} * (65533 - 14);
+
 struct FormatEntry {
   ImageFormat format;
   const char* name;      // as --format takes it
+  const char* title;     // as messages name it
   const char* suffixes;  // space-separated, the first used for made names
+  unsigned metadata;     // the MetadataKind flags it holds
+  std::uint64_t maxIccBytes;
+  std::uint64_t maxExifBytes;
 };
 inline constexpr FormatEntry kFormats[] = {
-    {ImageFormat::kPng, "png", ".png"},
-    {ImageFormat::kJpeg, "jpeg", ".jpg .jpeg"},
-    {ImageFormat::kY4m, "y4m", ".y4m"},
+    {ImageFormat::kPng, "png", "PNG", ".png", kEveryMetadataKind, UINT64_MAX, UINT64_MAX},
+    {ImageFormat::kJpeg, "jpeg", "JPEG", ".jpg .jpeg", kIccProfile | kDensity | kExif, kMaxJpegIccBytes,
+     kMaxJpegExifBytes},
+    {ImageFormat::kY4m, "y4m", "YUV4MPEG2", ".y4m", 0, 0, 0},
 };
 
 std::optional<ImageFormat> FormatNamed(const std::string& name);
@@ -90,9 +99,10 @@ std::string SuffixOf(ImageFormat format);
 std::string FormatList();
 
 // The format an output is written in: --format when given (and refused
-// when it contradicts a known suffix), else by the suffix; "-" and
-// existing devices and FIFOs are PNG unless --format says otherwise; any
-// other name is refused with the list of formats. Returns an error line.
+// when it contradicts a known suffix), else by the suffix; "-", an open
+// descriptor's name and existing devices and FIFOs are PNG unless --format
+// says otherwise; any other name is refused with the list of formats.
+// Returns an error line.
 std::string ChooseFormat(const std::string& path, const std::string& formatOption, ImageFormat& format);
 
 // Why a picture recorded as `record` cannot be written as `format` (JPEG:
@@ -101,20 +111,43 @@ std::string RefusalFor(ImageFormat format, const ModelRecord& record, const std:
 // Whether any pixel is not fully opaque.
 bool HasTransparency(const Picture& picture);
 
+// The metadata kinds of `metadata` that `format` can hold and that fit it;
+// one note naming `path` lists what is left out (a profile that is not an
+// RGB profile is always left out: the outputs are colour pictures).
+unsigned KeptMetadata(const Metadata& metadata, ImageFormat format, const std::string& path, NoteList& notes);
+
 inline constexpr int kDefaultJpegQuality = 92;
 // JPEG quality at and above which the colour components keep every pixel
 // (4:4:4); below it they are sampled 4:2:0.
 inline constexpr int kFullChromaQuality = 90;
 
-// The most EXIF one JPEG segment holds.
-inline constexpr std::size_t kMaxJpegExifBytes = 65533 - 6;
+// How an output is written: its format, and that format's settings.
+struct WriteSettings {
+  ImageFormat format = ImageFormat::kPng;
+  Compression compression = Compression::kDefault;
+  int quality = kDefaultJpegQuality;
+  int threads = 1;  // for compressing one large PNG
+};
 
-// With the ICC profile, EXIF and density of the picture's metadata (its
-// texts, sRGB, gAMA and cHRM have no place in a JPEG).
-std::string WriteJpeg(std::FILE* stream, const Picture& picture, int quality);
-std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, int quality);
-// One frame, C444, XCOLORRANGE=FULL for yuv and LIMITED for ycbcr.
-std::string WriteY4m(std::FILE* stream, const Picture& picture);
+// What a writer is given besides the picture.
+struct WriteContext {
+  const WriteSettings& settings;
+  MemoryBudget::Account* memory;  // the writer's memory is taken from it; none: no limit
+  unsigned keep;                  // the metadata kinds to write (see KeptMetadata)
+  NoteList& notes;                // what the writer itself left out
+};
+
+// Writers: each returns an error text, or nothing. PNG: the picture (RGB,
+// or RGBA when it has alpha) with its model record and the kept metadata;
+// with `threads` above 1, a picture of kMinSlicedBytes or more is
+// compressed in slices at once where the memory budget holds them. JPEG:
+// the ICC profile, EXIF and density. YUV4MPEG2: one frame, C444,
+// XCOLORRANGE=FULL for yuv and LIMITED for ycbcr.
+std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context);
+std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
+std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context);
+std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
+std::string WriteY4m(std::FILE* stream, const Picture& picture, const WriteContext& context);
 
 // "W x H is N pixels, above the limit of L (--max-pixels)", or nothing.
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,

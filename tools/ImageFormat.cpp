@@ -2,10 +2,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "ImageFile.h"
+#include "OutputFile.h"
 
 namespace cstool {
 namespace {
@@ -23,10 +27,14 @@ const FormatEntry& EntryOf(ImageFormat format) {
   return kFormats[0];
 }
 
-// A device, a FIFO or a socket already there: written as a stream.
+// "-", an open descriptor's name, or a device or FIFO already there:
+// written as a stream, with no suffix to tell the format. (A socket is
+// refused when the output is opened.)
 bool IsStreamTarget(const std::string& path) {
+  if (path == "-" || DescriptorNamed(path)) return true;
   struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+  return ::stat(path.c_str(), &status) == 0 &&
+         (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
 }  // namespace
@@ -86,7 +94,7 @@ std::string ChooseFormat(const std::string& path, const std::string& formatOptio
     format = *bySuffix;
     return {};
   }
-  if (path == "-" || IsStreamTarget(path)) {
+  if (IsStreamTarget(path)) {
     format = ImageFormat::kPng;
     return {};
   }
@@ -122,6 +130,54 @@ std::string RefusalFor(ImageFormat format, const ModelRecord& record, const std:
     default:
       return {};
   }
+}
+
+unsigned KeptMetadata(const Metadata& metadata, ImageFormat format, const std::string& path, NoteList& notes) {
+  const FormatEntry& entry = EntryOf(format);
+  const unsigned present = PresentMetadata(metadata);
+  unsigned keep = present & entry.metadata;
+  std::vector<std::string> leftOut;
+  if ((present & kIccProfile) != 0) {
+    const std::string space = IccColourSpace(metadata.icc);
+    if ((keep & kIccProfile) != 0 && space != "RGB ") {
+      leftOut.push_back("the ICC profile (a " + Printable(space.empty() ? std::string("damaged") : space, 4) +
+                        " profile, which does not describe a colour picture)");
+      keep &= ~kIccProfile;
+    } else if ((keep & kIccProfile) != 0 && metadata.icc.size() > entry.maxIccBytes) {
+      leftOut.push_back("the ICC profile (" + std::to_string(metadata.icc.size()) + " bytes; a " + entry.title +
+                        " file holds at most " + std::to_string(entry.maxIccBytes) + ")");
+      keep &= ~kIccProfile;
+    }
+  }
+  if ((keep & kExif) != 0 && metadata.exif.size() > entry.maxExifBytes) {
+    leftOut.push_back("the EXIF data (" + std::to_string(metadata.exif.size()) + " bytes; a " + entry.title +
+                      " file holds at most " + std::to_string(entry.maxExifBytes) + ")");
+    keep &= ~kExif;
+  }
+  const unsigned unheld = present & ~entry.metadata;
+  if (unheld != 0) {
+    std::string kinds;
+    const std::pair<MetadataKind, std::string> names[] = {
+        {kIccProfile, "the ICC profile"},
+        {kSrgb, "sRGB"},
+        {kGamma, "gAMA"},
+        {kChromaticities, "cHRM"},
+        {kDensity, "the density"},
+        {kTexts, std::to_string(metadata.texts.size()) + (metadata.texts.size() == 1 ? " text" : " texts")},
+        {kExif, "the EXIF data"},
+    };
+    for (const auto& [kind, name] : names) {
+      if ((unheld & kind) != 0) kinds += (kinds.empty() ? "" : ", ") + name;
+    }
+    leftOut.push_back(kinds + " (a " + std::string(entry.title) + " file has no place for " +
+                      (std::popcount(unheld) == 1 ? "it" : "them") + ")");
+  }
+  if (!leftOut.empty()) {
+    std::string line = "left out of " + path + ": ";
+    for (std::size_t i = 0; i < leftOut.size(); ++i) line += (i == 0 ? "" : "; ") + leftOut[i];
+    notes.Add(line);
+  }
+  return keep;
 }
 
 bool HasTransparency(const Picture& picture) {

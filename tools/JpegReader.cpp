@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "ImageFile.h"
 #include "InputFile.h"
@@ -34,6 +35,8 @@ struct JpegReader::State {
   std::jmp_buf jump{};
   char message[JMSG_LENGTH_MAX + 64] = {};
   InputFile* input = nullptr;
+  MemoryBudget::Account* memory = nullptr;
+  bool refusedByBudget = false;
   int maxScans = 0;
   bool created = false;
   bool headerRead = false;
@@ -80,6 +83,16 @@ boolean FillInputBuffer(j_decompress_ptr decoder) {
                   static_cast<unsigned long long>(kMaxHeaderBytes >> 20));
     Refuse(state);
   }
+  // The header's markers are kept whole: what is read of it is counted.
+  if (state->inHeader && state->memory != nullptr && !state->memory->Grow(got)) {
+    state->refusedByBudget = true;
+    try {
+      std::snprintf(state->message, sizeof state->message, "%s", state->memory->Refusal(got).c_str());
+    } catch (const std::bad_alloc&) {
+      std::snprintf(state->message, sizeof state->message, "out of memory");
+    }
+    Refuse(state);
+  }
   if (got == 0) {
     if (state->input->Failed()) {
       std::snprintf(state->message, sizeof state->message, "cannot read it: %s", state->input->Reason().c_str());
@@ -113,9 +126,11 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t step) { return (value +
 
 }  // namespace
 
-JpegReader::JpegReader(InputFile& input, int maxScans) : state_(std::make_unique<State>()) {
+JpegReader::JpegReader(InputFile& input, int maxScans, MemoryBudget::Account* memory)
+    : state_(std::make_unique<State>()) {
   State& state = *state_;
   state.input = &input;
+  state.memory = memory;
   state.maxScans = maxScans;
   state.decoder.err = jpeg_std_error(&state.errors);
   state.errors.error_exit = OnError;
@@ -150,6 +165,8 @@ std::string JpegReader::ReadHeader() {
   state.decoder.mem->max_memory_to_use = static_cast<long>(DecoderBytes() + kDecoderSlackBytes);
   return {};
 }
+
+bool JpegReader::RefusedByBudget() const { return state_->refusedByBudget; }
 
 std::uint32_t JpegReader::Width() const { return state_->decoder.image_width; }
 std::uint32_t JpegReader::Height() const { return state_->decoder.image_height; }
@@ -265,10 +282,10 @@ Metadata JpegMetadata(JpegReader& reader, std::string& note) {
 ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture) {
   ReadResult result;
   const std::string& path = input.Path();
-  JpegReader reader(input, kMaxJpegScans);
+  JpegReader reader(input, kMaxJpegScans, limits.memory);
   std::string error = reader.ReadHeader();
   if (!error.empty()) {
-    result.error = path + ": unreadable JPEG (" + error + ")";
+    result.error = reader.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
     return result;
   }
   if (reader.Cmyk()) {
@@ -277,26 +294,28 @@ ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture
   }
   result.error = CheckPixelLimit(path, reader.Width(), reader.Height(), limits.maxPixels);
   if (!result.error.empty()) return result;
-  const std::uint64_t pixels = std::uint64_t{reader.Width()} * reader.Height();
-  if (limits.admit) {
-    result.error = limits.admit(pixels, reader.DecoderBytes());
-    if (!result.error.empty()) return result;
-  }
+  result.error = AdmitPicture(limits, path, reader.Width(), reader.Height(), reader.DecoderBytes());
+  if (!result.error.empty()) return result;
   std::string note;
   picture.metadata = JpegMetadata(reader, note);
-  if (!note.empty()) result.note = path + ": " + note;
+  if (!note.empty()) result.notes.push_back(path + ": " + note);
+  const std::uint64_t metadataBytes = picture.metadata.icc.size() + picture.metadata.exif.size();
+  if (limits.memory != nullptr && !limits.memory->Grow(metadataBytes)) {
+    picture = Picture{};
+    result.error = path + " " + limits.memory->Refusal(metadataBytes);
+    return result;
+  }
   picture.width = static_cast<std::int32_t>(reader.Width());
   picture.height = static_cast<std::int32_t>(reader.Height());
   picture.hasAlpha = false;
   picture.lossy = true;
-  picture.bgra.resize(static_cast<std::size_t>(pixels) * 4);
+  picture.bgra.resize(std::size_t{4} * reader.Width() * reader.Height());
   error = reader.ReadPixels(picture.bgra.data());
   if (!error.empty()) {
     picture = Picture{};
     result.error = path + ": unreadable JPEG (" + error + ")";
     return result;
   }
-  result.ok = true;
   return result;
 }
 

@@ -11,13 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "MemoryBudget.h"
+
 namespace cstool {
 
 class InputFile;
 
 class JpegReader {
  public:
-  JpegReader(InputFile& input, int maxScans);
+  // The markers kept from the header are taken from `memory` as they are
+  // read (none: no limit).
+  JpegReader(InputFile& input, int maxScans, MemoryBudget::Account* memory = nullptr);
   ~JpegReader();
   JpegReader(const JpegReader&) = delete;
   JpegReader& operator=(const JpegReader&) = delete;
@@ -25,6 +29,9 @@ class JpegReader {
   // Reads up to the first scan. Returns the reason the file is refused
   // (without its name), or nothing.
   std::string ReadHeader();
+  // Whether ReadHeader failed because the memory budget refused the
+  // markers; its reason is then the budget's, to follow the file's name.
+  bool RefusedByBudget() const;
   std::uint32_t Width() const;
   std::uint32_t Height() const;
   bool Cmyk() const;

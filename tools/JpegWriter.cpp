@@ -1,4 +1,5 @@
-// JPEG output through libjpeg: baseline, optimised Huffman tables.
+// JPEG output through libjpeg: baseline, with Huffman tables optimised for
+// the picture where the memory budget holds the coefficients that takes.
 // clang-format off
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
@@ -33,7 +34,19 @@ struct Source {
   int bytesPerPixel;  // 1: grey; 4: B, G, R and a byte left out
   int quality;
   const Metadata* metadata;
+  unsigned keep;  // the metadata kinds written
+  bool optimise;  // Huffman tables made for the picture
 };
+
+// Optimised tables take a second pass over every coefficient of the
+// picture, which libjpeg keeps in memory: 128 bytes per 8x8 block of each
+// component (all of them full size at 4:4:4; chroma a quarter at 4:2:0).
+std::uint64_t OptimisingBytes(std::int32_t width, std::int32_t height, bool grey, bool fullChroma) {
+  const std::uint64_t blocks =
+      ((static_cast<std::uint64_t>(width) + 15) / 8) * ((static_cast<std::uint64_t>(height) + 15) / 8);
+  const std::uint64_t components = grey ? 4 : (fullChroma ? 12 : 6);  // in quarters of the luma blocks
+  return blocks * 128 * components / 4;
+}
 
 constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
 
@@ -49,12 +62,13 @@ void SetDensity(jpeg_compress_struct& encoder, const Metadata::Density& density)
   encoder.Y_density = static_cast<UINT16>(y);
 }
 
-// The ICC profile (in as many segments as it needs) and EXIF, written back.
-void WriteMarkers(jpeg_compress_struct& encoder, const Metadata& metadata, std::vector<JOCTET>& exif) {
-  if (!metadata.icc.empty()) {
+// The ICC profile (in as many segments as it needs) and EXIF, written back
+// where kept (KeptMetadata has checked that they fit).
+void WriteMarkers(jpeg_compress_struct& encoder, const Metadata& metadata, unsigned keep, std::vector<JOCTET>& exif) {
+  if ((keep & kIccProfile) != 0 && !metadata.icc.empty()) {
     jpeg_write_icc_profile(&encoder, metadata.icc.data(), static_cast<unsigned int>(metadata.icc.size()));
   }
-  if (!metadata.exif.empty() && metadata.exif.size() <= kMaxJpegExifBytes) {
+  if ((keep & kExif) != 0 && !metadata.exif.empty()) {
     exif.assign(kExifHeader, kExifHeader + sizeof kExifHeader);
     exif.insert(exif.end(), metadata.exif.begin(), metadata.exif.end());
     jpeg_write_marker(&encoder, JPEG_APP0 + 1, exif.data(), static_cast<unsigned int>(exif.size()));
@@ -82,16 +96,18 @@ bool Encode(std::FILE* stream, const Source& source, std::vector<JOCTET>& exif, 
   encoder.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRX;
   jpeg_set_defaults(&encoder);
   jpeg_set_quality(&encoder, source.quality, TRUE);
-  encoder.optimize_coding = TRUE;
+  encoder.optimize_coding = source.optimise ? TRUE : FALSE;
   if (!grey && source.quality >= kFullChromaQuality) {
     for (int c = 0; c < encoder.num_components; ++c) {
       encoder.comp_info[c].h_samp_factor = 1;
       encoder.comp_info[c].v_samp_factor = 1;
     }
   }
-  if (source.metadata != nullptr && source.metadata->density) SetDensity(encoder, *source.metadata->density);
+  if (source.metadata != nullptr && (source.keep & kDensity) != 0 && source.metadata->density) {
+    SetDensity(encoder, *source.metadata->density);
+  }
   jpeg_start_compress(&encoder, TRUE);
-  if (source.metadata != nullptr) WriteMarkers(encoder, *source.metadata, exif);
+  if (source.metadata != nullptr) WriteMarkers(encoder, *source.metadata, source.keep, exif);
   const std::size_t rowBytes = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.bytesPerPixel);
   while (encoder.next_scanline < encoder.image_height) {
     // libjpeg takes rows as writable pointers but only reads them.
@@ -103,7 +119,17 @@ bool Encode(std::FILE* stream, const Source& source, std::vector<JOCTET>& exif, 
   return true;
 }
 
-std::string Write(std::FILE* stream, const Source& source) {
+std::string Write(std::FILE* stream, Source source, MemoryBudget::Account* memory) {
+  const bool fullChroma = source.quality >= kFullChromaQuality;
+  const std::uint64_t optimising = OptimisingBytes(source.width, source.height, source.bytesPerPixel == 1, fullChroma);
+  source.optimise = memory == nullptr || memory->TryGrow(optimising);
+  struct Reservation {
+    MemoryBudget::Account* account;
+    std::uint64_t bytes;
+    ~Reservation() {
+      if (account != nullptr) account->Shrink(bytes);
+    }
+  } reservation{source.optimise ? memory : nullptr, optimising};
   WriteState state;
   std::vector<JOCTET> exif;
   if (!Encode(stream, source, exif, state)) return state.message;
@@ -112,12 +138,17 @@ std::string Write(std::FILE* stream, const Source& source) {
 
 }  // namespace
 
-std::string WriteJpeg(std::FILE* stream, const Picture& picture, int quality) {
-  return Write(stream, {picture.width, picture.height, picture.bgra.data(), 4, quality, &picture.metadata});
+std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context) {
+  return Write(stream,
+               {picture.width, picture.height, picture.bgra.data(), 4, context.settings.quality, &picture.metadata,
+                context.keep, true},
+               context.memory);
 }
 
-std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, int quality) {
-  return Write(stream, {picture.width, picture.height, picture.grey.data(), 1, quality, nullptr});
+std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
+  return Write(stream,
+               {picture.width, picture.height, picture.grey.data(), 1, context.settings.quality, nullptr, 0, true},
+               context.memory);
 }
 
 }  // namespace cstool

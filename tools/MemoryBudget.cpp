@@ -2,7 +2,21 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace cstool {
+
+std::optional<std::uint64_t> CheckedProduct(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t product = 0;
+  if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
+  return product;
+}
+
+std::optional<std::uint64_t> CheckedSum(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
+  return sum;
+}
 
 std::uint64_t MemoryBudget::DefaultBytes() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -11,42 +25,104 @@ std::uint64_t MemoryBudget::DefaultBytes() {
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
 }
 
-std::string MemoryBudget::Take(std::uint64_t bytes, Share& share, bool lasting) {
-  share.Release();
+bool MemoryBudget::Take(Account& account, std::uint64_t bytes, bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
-  // Waiting helps only while some job will give its share back.
-  returned_.wait(lock, [&] { return used_ + bytes <= capacity_ || passingShares_ == 0; });
-  if (used_ + bytes > capacity_) {
-    const std::string held = used_ > 0 ? " (" + Mebibytes(used_) + " held for the whole run)" : std::string();
-    return "needs about " + Mebibytes(bytes) + ", more than the memory budget of " + Mebibytes(capacity_) + held +
-           " (--max-memory)";
+  // What the others hold for the whole run is never given back.
+  const std::uint64_t othersLasting = lastingUsed_ - (account.lasting_ ? account.held_ : 0);
+  const auto total = CheckedSum(account.held_, bytes);
+  if (!total || *total > capacity_ - othersLasting) return false;
+  auto fits = [&] { return used_ + bytes <= capacity_; };
+  if (!fits()) {
+    if (!wait) return false;
+    // Waiting helps only while some job that is not itself waiting will
+    // give memory back; when every holder waits, this one gives up.
+    const bool holding = !account.lasting_ && account.held_ > 0;
+    if (holding) ++waitingHolders_;
+    changed_.notify_all();  // the others' "is anyone working" has changed
+    changed_.wait(lock, [&] { return fits() || holders_ == waitingHolders_; });
+    if (holding) --waitingHolders_;
+    if (!fits()) {
+      changed_.notify_all();
+      return false;
+    }
   }
+  if (!account.lasting_ && account.held_ == 0 && bytes > 0) ++holders_;
+  account.held_ += bytes;
   used_ += bytes;
-  if (!lasting) ++passingShares_;
-  share.budget_ = this;
-  share.bytes_ = bytes;
-  share.lasting_ = lasting;
-  return {};
+  if (account.lasting_) lastingUsed_ += bytes;
+  return true;
 }
 
-void MemoryBudget::Give(const Share& share) {
+void MemoryBudget::Give(Account& account, std::uint64_t bytes) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    used_ -= share.bytes_;
-    if (!share.lasting_) --passingShares_;
+    if (bytes > account.held_) bytes = account.held_;
+    if (bytes == 0) return;
+    account.held_ -= bytes;
+    used_ -= bytes;
+    if (account.lasting_) lastingUsed_ -= bytes;
+    if (!account.lasting_ && account.held_ == 0) --holders_;
   }
-  returned_.notify_all();
+  changed_.notify_all();
 }
 
-void MemoryBudget::Share::Release() {
-  if (budget_ != nullptr) budget_->Give(*this);
-  budget_ = nullptr;
-  bytes_ = 0;
+bool MemoryBudget::Account::Grow(std::uint64_t bytes) {
+  if (budget_ == nullptr) return true;
+  return budget_->Take(*this, bytes, true);
 }
 
-std::string Mebibytes(std::uint64_t bytes) {
-  const std::uint64_t mebibyte = std::uint64_t{1} << 20;
-  return std::to_string(bytes / mebibyte + (bytes % mebibyte != 0 ? 1 : 0)) + " MiB";
+bool MemoryBudget::Account::TryGrow(std::uint64_t bytes) {
+  if (budget_ == nullptr) return true;
+  return budget_->Take(*this, bytes, false);
+}
+
+void MemoryBudget::Account::Shrink(std::uint64_t bytes) {
+  if (budget_ != nullptr) budget_->Give(*this, bytes);
+}
+
+std::uint64_t MemoryBudget::Account::Held() const {
+  if (budget_ == nullptr) return 0;
+  const std::lock_guard<std::mutex> lock(budget_->mutex_);
+  return held_;
+}
+
+std::string MemoryBudget::Account::Refusal(std::uint64_t bytes) const {
+  std::uint64_t held = 0;
+  std::uint64_t lasting = 0;
+  {
+    const std::lock_guard<std::mutex> lock(budget_->mutex_);
+    held = held_;
+    lasting = budget_->lastingUsed_ - (lasting_ ? held_ : 0);
+  }
+  const auto total = CheckedSum(held, bytes);
+  const std::string need = total ? ByteAmount(*total) : std::string("16 EiB");
+  const std::string kept = lasting > 0 ? " (" + ByteAmount(lasting) + " held for the whole run)" : std::string();
+  if (total && *total <= budget_->capacity_ - lasting) {
+    // It would fit alone: the files converted beside it hold the rest.
+    return "needs at least " + need + " while the files converted beside it hold the rest of the memory budget of " +
+           ByteAmount(budget_->capacity_) + kept + " (--max-memory; --jobs 1 converts one file at a time)";
+  }
+  return "needs at least " + need + ", more than the memory budget of " + ByteAmount(budget_->capacity_) + kept +
+         " (--max-memory)";
+}
+
+std::string ByteAmount(std::uint64_t bytes) {
+  if (bytes == 1) return "1 byte";
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  int unit = 0;
+  std::uint64_t scale = 1024;
+  while (unit < 5 && bytes / scale >= 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  if (bytes % scale == 0) return std::to_string(bytes / scale) + " " + kUnits[unit];
+  // One decimal, rounded up, so that a need is never understated.
+  const std::uint64_t tenths = bytes / scale * 10 + (bytes % scale * 10 + scale - 1) / scale;
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                static_cast<unsigned long long>(tenths % 10), kUnits[unit]);
+  return text;
 }
 
 }  // namespace cstool

@@ -10,7 +10,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
+
+#include "StandardStreams.h"
 
 namespace cstool {
 namespace {
@@ -32,8 +35,6 @@ Registry& Temporaries() {
 
 // SIGXFSZ and SIGPIPE raised by a write go to the writing thread, where,
 // blocked, they turn into EFBIG or EPIPE: that output fails alone.
-constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGXFSZ};
-
 [[noreturn]] void TakeSignals(sigset_t set) {
   for (;;) {
     int signal = 0;
@@ -100,19 +101,52 @@ std::string TemporaryPattern(const std::string& target) {
 
 }  // namespace
 
-void PrepareOutputs() {
+std::string PrepareOutputs() {
   g_creationMask = ::umask(0);
   ::umask(g_creationMask);
   sigset_t set;
   sigemptyset(&set);
-  for (const int signal : kHandledSignals) {
+  for (const int signal : kCleanedUpSignals) {
     struct sigaction previous {};
     ::sigaction(signal, nullptr, &previous);
     if (previous.sa_handler == SIG_IGN) continue;  // e.g. under nohup: stay ignored
     sigaddset(&set, signal);
   }
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread(TakeSignals, set).detach();
+  try {
+    std::thread(TakeSignals, set).detach();
+    return {};
+  } catch (const std::system_error& error) {
+    // Nothing takes the signals: they act as they would have. A write
+    // past the file size limit or to a closed pipe still fails its file
+    // alone.
+    sigdelset(&set, SIGXFSZ);
+    sigdelset(&set, SIGPIPE);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    return std::string("cannot start the thread that removes temporary files on a signal (") + error.what() +
+           "): an interruption may leave .NAME.colorspace-XXXXXX files beside the outputs";
+  }
+}
+
+std::optional<int> DescriptorNamed(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0) continue;
+    const std::string digits = path.substr(length);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+      return std::nullopt;
+    }
+    return std::stoi(digits);
+  }
+  return std::nullopt;
+}
+
+std::string CheckDescriptorOutput(const std::string& path) {
+  const std::optional<int> fd = DescriptorNamed(path);
+  if (!fd || ::fcntl(*fd, F_GETFD) != -1) return {};
+  return "cannot write " + path + ": " + std::strerror(errno) + "; nothing written";
 }
 
 std::optional<FileIdentity> InputIdentity(const std::string& path) {
@@ -130,9 +164,22 @@ std::optional<FileIdentity> OutputIdentity(const std::string& path) {
 std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName name, std::string& error) {
   OutputFile output;
   output.userPath_ = path;
-  if (path == "-") {
+  const std::optional<int> descriptor = path == "-" ? std::optional<int>(1) : DescriptorNamed(path);
+  if (descriptor == 1) {
     output.stream_ = stdout;
     output.toStandardOutput_ = true;
+    return output;
+  }
+  if (descriptor) {
+    // Whatever it reaches (a pipe, a terminal, a file the shell opened),
+    // the descriptor itself is written.
+    const int fd = ::fcntl(*descriptor, F_DUPFD_CLOEXEC, 3);
+    output.stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (output.stream_ == nullptr) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      if (fd >= 0) ::close(fd);
+      return std::nullopt;
+    }
     return output;
   }
   struct stat status {};
@@ -170,6 +217,16 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
       return std::nullopt;
     }
   }
+  // What the replacement could not be is refused before it is written.
+  if (exists && ::faccessat(AT_FDCWD, output.target_.c_str(), W_OK, AT_EACCESS) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno) + "; nothing written";
+    return std::nullopt;
+  }
+  const long longest = ::pathconf(DirectoryOf(output.target_).c_str(), _PC_NAME_MAX);
+  if (NameOf(output.target_).size() > static_cast<std::size_t>(longest > 0 ? longest : 255)) {
+    error = "cannot write " + path + ": " + std::strerror(ENAMETOOLONG) + "; nothing written";
+    return std::nullopt;
+  }
 
   std::string pattern = TemporaryPattern(output.target_);
   int fd = -1;
@@ -188,12 +245,19 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     return std::nullopt;
   }
   if (exists) {
-    // The replacement keeps the permission bits, and the owner where the
-    // process may set it.
-    ::fchmod(fd, status.st_mode & 07777);
+    // The replacement keeps the owner and group (which only root may give
+    // away), then the permission bits, which a change of owner clears.
     if (::fchown(fd, status.st_uid, status.st_gid) != 0) {
-      // Only the owner may be unchangeable; the file is still complete.
+      error = status.st_uid != ::geteuid()
+                  ? path + " belongs to another user (uid " + std::to_string(status.st_uid) +
+                        "), and replacing it would change its owner; nothing written"
+                  : "replacing " + path + " would change its group (gid " + std::to_string(status.st_gid) +
+                        "), which you cannot give it; nothing written";
+      ::close(fd);
+      output.Abandon();
+      return std::nullopt;
     }
+    ::fchmod(fd, status.st_mode & 07777);
   } else {
     ::fchmod(fd, 0666 & ~g_creationMask);
   }
@@ -234,13 +298,15 @@ void OutputFile::Abandon() {
 }
 
 std::string OutputFile::Commit() {
+  errno = 0;
   if (toStandardOutput_) {
     const bool ok = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
+    const int savedErrno = errno != 0 ? errno : EIO;
     stream_ = nullptr;
-    return ok ? std::string() : "cannot write to standard output: " + std::string(std::strerror(errno));
+    return ok ? std::string() : StandardOutputError(savedErrno);
   }
   bool ok = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
-  int savedErrno = errno;
+  int savedErrno = errno != 0 ? errno : EIO;
   // A renamed file must hold its data, not only its name, after a crash.
   if (ok && !temporary_.empty() && ::fsync(::fileno(stream_)) != 0) {
     ok = false;

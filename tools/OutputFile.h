@@ -3,18 +3,22 @@
 // A target that is absent or a regular file (symbolic links followed to
 // their final target, so the link survives) is written through a temporary
 // file beside it, made durable, and renamed over it only when complete; a
-// replaced file keeps its permission bits. A device, a FIFO or "-" (standard
-// output) is written directly as a stream. A name the tool made itself
-// (under --out-dir, or demo's) is never followed: a symbolic link, FIFO or
-// device already there is refused. The temporary file is named
-// ".NAME.colorspace-XXXXXX" (NAME shortened when the whole would be too
-// long). If the process is ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT,
-// SIGUSR1, SIGUSR2 or SIGPIPE, the temporary files in progress are removed
-// before it ends with the signal's usual status; a write beyond the file
-// size limit (SIGXFSZ) fails that file only. Messages name the user's path,
-// never the temporary one.
+// replaced file keeps its permission bits, owner and group. One the user
+// may not write is refused (as cp refuses it), and so is one whose owner or
+// group the replacement could not keep. A device, a FIFO, "-" (standard
+// output) and an open descriptor's name (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N) are written directly as a stream; a socket is refused. A
+// name the tool made itself (under --out-dir, or demo's) is never followed:
+// a symbolic link, FIFO or device already there is refused. The temporary
+// file is named ".NAME.colorspace-XXXXXX" (NAME shortened when the whole
+// would be too long). If the process is ended by one of kCleanedUpSignals,
+// the temporary files in progress are removed before it ends with the
+// signal's usual status; a write beyond the file size limit (SIGXFSZ)
+// fails that file only. Messages name the user's path, never the temporary
+// one.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -24,10 +28,24 @@
 
 namespace cstool {
 
+// The signals after which no temporary file is left.
+inline constexpr int kCleanedUpSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,   SIGALRM,
+                                            SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+
 // Blocks the handled signals and starts the one thread that takes them
 // (every thread started later inherits the blocking), and notes the
 // process's file creation mask. Call once, before any other thread starts.
-void PrepareOutputs();
+// When the thread cannot start, the signals are left as they were and the
+// returned note says so; otherwise it returns nothing.
+std::string PrepareOutputs();
+
+// The descriptor a name stands for: /dev/stdout (1), /dev/stderr (2),
+// /dev/fd/N and /proc/self/fd/N; nothing for any other name.
+std::optional<int> DescriptorNamed(const std::string& path);
+// For an output named by a descriptor: an error line when that descriptor
+// is not open now. Call before the tool opens any file, so that a number
+// the tool itself takes later is never written as the user's output.
+std::string CheckDescriptorOutput(const std::string& path);
 
 // Where a path leads: its device and inode when it names an existing file
 // (after symbolic links), so that an output can be checked against inputs.
@@ -73,7 +91,7 @@ class OutputFile {
   std::string temporary_;   // empty when writing the target directly
   std::uint64_t slot_ = 0;  // registration for removal on a signal; 0: none
   std::FILE* stream_ = nullptr;
-  bool toStandardOutput_ = false;
+  bool toStandardOutput_ = false;  // stdout, which stays open
 };
 
 }  // namespace cstool

@@ -4,6 +4,24 @@
 
 namespace cstool {
 
+unsigned PresentMetadata(const Metadata& metadata) {
+  unsigned kinds = 0;
+  if (!metadata.icc.empty()) kinds |= kIccProfile;
+  if (metadata.srgbIntent) kinds |= kSrgb;
+  if (metadata.gamma) kinds |= kGamma;
+  if (metadata.chromaticities) kinds |= kChromaticities;
+  if (metadata.density) kinds |= kDensity;
+  if (!metadata.texts.empty()) kinds |= kTexts;
+  if (!metadata.exif.empty()) kinds |= kExif;
+  return kinds;
+}
+
+std::string IccColourSpace(const std::vector<std::uint8_t>& profile) {
+  constexpr std::size_t kColourSpaceAt = 16;
+  if (profile.size() < kColourSpaceAt + 4) return {};
+  return std::string(profile.begin() + kColourSpaceAt, profile.begin() + kColourSpaceAt + 4);
+}
+
 bool Convertible(Model from, Model to) { return from != to && (from == Model::kRGB || to == Model::kRGB); }
 
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,

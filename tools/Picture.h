@@ -61,6 +61,24 @@ struct Metadata {
   std::vector<std::uint8_t> exif;  // from the TIFF header on; empty: none
 };
 
+// The kinds of metadata, as a format says which it holds.
+enum MetadataKind : unsigned {
+  kIccProfile = 1U << 0,
+  kSrgb = 1U << 1,
+  kGamma = 1U << 2,
+  kChromaticities = 1U << 3,
+  kDensity = 1U << 4,
+  kTexts = 1U << 5,
+  kExif = 1U << 6,
+};
+inline constexpr unsigned kEveryMetadataKind = (1U << 7) - 1;
+
+// The kinds `metadata` holds.
+unsigned PresentMetadata(const Metadata& metadata);
+// The colour space an ICC profile describes ("RGB ", "GRAY", "CMYK"...),
+// from its header; empty for a profile too short to say.
+std::string IccColourSpace(const std::vector<std::uint8_t>& profile);
+
 struct Picture {
   std::int32_t width = 0;
   std::int32_t height = 0;

@@ -14,13 +14,14 @@ int RunPlanes(const Options& options) {
   }
   if (!error.empty()) return Fail(error, kExitUsage);
   const std::string& input = options.operands[0];
-  error = CheckNotAnInput({options.operands[1]}, {input});
+  error = CheckDescriptorOutput(options.operands[1]);
+  if (error.empty()) error = CheckNotAnInput({options.operands[1]}, {input});
   if (!error.empty()) return Fail(error);
   Progress progress(1);
   MemoryBudget budget(MemoryBudgetBytes(options));
-  MemoryBudget::Share share;
+  MemoryBudget::Account memory(&budget);
   Picture picture;
-  error = ReadPicture(input, options, budget, share, picture, progress);
+  error = ReadPicture(input, options, memory, picture, progress);
   if (!error.empty()) return Fail(error);
   if (picture.record.Mixed()) {
     return Fail(input + " is " + Describe(picture.record) +
@@ -40,7 +41,7 @@ int RunPlanes(const Options& options) {
   } else if (options.model && *options.model != model) {
     return Fail(input + " holds " + NameOf(model) + ", not " + NameOf(*options.model));
   }
-  error = WriteGreyPicture(options.operands[1], Planes(picture), settings);
+  error = WriteGreyPicture(options.operands[1], Planes(picture), settings, progress, &memory);
   return error.empty() ? kExitOk : Fail(error);
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <new>
 
 namespace cstool {
 namespace {
@@ -42,6 +43,29 @@ std::string WithoutControls(const std::string& line) {
   return out;
 }
 
+void NoteList::Add(const std::string& note) {
+  for (auto& [text, count] : notes_) {
+    if (text == note) {
+      ++count;
+      return;
+    }
+  }
+  if (notes_.size() == kMaxNotes) {
+    ++more_;
+    return;
+  }
+  notes_.emplace_back(note, 1);
+}
+
+std::vector<std::string> NoteList::Lines() const {
+  std::vector<std::string> lines;
+  for (const auto& [text, count] : notes_) {
+    lines.push_back(count == 1 ? text : text + " (" + std::to_string(count) + " times)");
+  }
+  if (more_ > 0) lines.push_back(std::to_string(more_) + " more notes like these");
+  return lines;
+}
+
 Progress::Progress(std::size_t total) : total_(total), enabled_(total > 1 && ::isatty(STDERR_FILENO) != 0) {}
 
 void Progress::Draw() {
@@ -57,22 +81,30 @@ void Progress::Say(const std::string& line) {
   if (drawn_) Draw();
 }
 
-void Progress::Done(const std::string& name) {
+void Progress::SayLine(const char* prefix, const std::string& text) noexcept {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  try {
+    Say(prefix + text);
+  } catch (const std::bad_alloc&) {
+    // No memory to escape the line: it goes out as it is.
+    std::fprintf(stderr, "%s%s\n", prefix, text.c_str());
+  }
+}
+
+void Progress::Done(const std::string& name) noexcept {
   const std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
-  last_ = name;
-  Draw();
+  try {
+    last_ = name;
+    Draw();
+  } catch (const std::bad_alloc&) {
+    // The progress line waits for the next file.
+  }
 }
 
-void Progress::Note(const std::string& text) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  Say("colorspace: note: " + text);
-}
+void Progress::Note(const std::string& text) noexcept { SayLine("colorspace: note: ", text); }
 
-void Progress::Error(const std::string& text) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  Say("colorspace: " + text);
-}
+void Progress::Error(const std::string& text) noexcept { SayLine("colorspace: ", text); }
 
 void Progress::Finish() {
   const std::lock_guard<std::mutex> lock(mutex_);

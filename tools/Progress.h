@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cstool {
 
@@ -17,6 +19,22 @@ std::string Printable(const std::string& text, std::size_t maxBytes);
 // escape) written as \xNN; other bytes pass.
 std::string WithoutControls(const std::string& line);
 
+// Notes gathered while a file is read or written, told once each: a note
+// that comes again is counted, not repeated, and beyond kMaxNotes
+// different ones the rest are only counted.
+class NoteList {
+ public:
+  static constexpr std::size_t kMaxNotes = 16;
+  void Add(const std::string& note);
+  // Each note once, "(N times)" after one that came N times.
+  std::vector<std::string> Lines() const;
+  bool Empty() const { return notes_.empty(); }
+
+ private:
+  std::vector<std::pair<std::string, std::size_t>> notes_;
+  std::size_t more_ = 0;
+};
+
 class Progress {
  public:
   // The line is shown only for more than one file, on a terminal.
@@ -25,15 +43,16 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
   // A file is done (successfully or not): "[done/total] name".
-  void Done(const std::string& name);
+  void Done(const std::string& name) noexcept;
   // "colorspace: note: ..." and "colorspace: ...", each on its own line.
-  void Note(const std::string& text);
-  void Error(const std::string& text);
+  void Note(const std::string& text) noexcept;
+  void Error(const std::string& text) noexcept;
   // Removes the progress line.
   void Finish();
 
  private:
   void Say(const std::string& line);
+  void SayLine(const char* prefix, const std::string& text) noexcept;
   void Draw();
 
   std::mutex mutex_;

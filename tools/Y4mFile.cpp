@@ -17,8 +17,6 @@ namespace {
 constexpr char kMagic[] = "YUV4MPEG2";
 // Far more than any header needs; a longer line is not a header.
 constexpr std::size_t kMaxLineBytes = 4096;
-// Besides the pixels: one row of a plane.
-constexpr std::uint64_t kRowBufferBytes = std::uint64_t{1} << 16;
 // B, G, R, A in memory: the third byte holds Y, the second U (Cb), the
 // first V (Cr); the file's planes come in the order Y, U, V.
 constexpr std::size_t kPlaneOffsets[3] = {2, 1, 0};
@@ -71,7 +69,9 @@ std::string ParseHeader(const std::string& line, Header& header) {
     } else if (tag == 'C') {
       header.chroma = value;
     } else if (tag == 'X' && value.rfind("COLORRANGE=", 0) == 0) {
+      if (!header.range.empty()) return "its header gives XCOLORRANGE more than once";
       header.range = value.substr(std::strlen("COLORRANGE="));
+      if (header.range.empty()) return "its header gives an empty XCOLORRANGE";
     }
   }
   if (!width || !height) return "its header gives no size (W and H)";
@@ -91,6 +91,22 @@ std::string ReadPlanes(InputFile& input, const Header& header, Picture& picture)
     }
   }
   return {};
+}
+
+// After the frame: the end of the file (white space allowed, as some tools
+// end the file with a newline).
+std::string CheckEnd(InputFile& input) {
+  char next[5] = {};
+  const std::size_t got = input.Peek(next, sizeof next);
+  if (got == sizeof next && std::memcmp(next, "FRAME", 5) == 0) {
+    return "it holds more than one frame; only single pictures are read";
+  }
+  std::vector<char> rest(4096);
+  const std::size_t extra = input.Read(rest.data(), rest.size());
+  const bool blank = std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(extra),
+                                 [](char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; });
+  if (blank && extra < rest.size()) return {};
+  return "it holds data after its frame that is not a frame";
 }
 
 }  // namespace
@@ -127,11 +143,8 @@ ReadResult ReadY4m(InputFile& input, const ReadLimits& limits, Picture& picture)
   }
   result.error = CheckPixelLimit(path, header.width, header.height, limits.maxPixels);
   if (!result.error.empty()) return result;
-  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
-  if (limits.admit) {
-    result.error = limits.admit(pixels, kRowBufferBytes + header.width);
-    if (!result.error.empty()) return result;
-  }
+  result.error = AdmitPicture(limits, path, header.width, header.height, header.width);
+  if (!result.error.empty()) return result;
   if (!ReadLine(input, line) || line.rfind("FRAME", 0) != 0) {
     result.error = path + ": unreadable YUV4MPEG2 file (no frame follows its header)";
     return result;
@@ -139,23 +152,19 @@ ReadResult ReadY4m(InputFile& input, const ReadLimits& limits, Picture& picture)
   picture.width = static_cast<std::int32_t>(header.width);
   picture.height = static_cast<std::int32_t>(header.height);
   picture.hasAlpha = false;
-  picture.bgra.resize(static_cast<std::size_t>(pixels) * 4);
+  picture.bgra.resize(std::size_t{4} * header.width * header.height);
   why = ReadPlanes(input, header, picture);
-  if (why.empty()) {
-    char next = 0;
-    if (input.Peek(&next, 1) == 1) why = "it holds more than one frame; only single pictures are read";
-  }
+  if (why.empty()) why = CheckEnd(input);
   if (!why.empty()) {
     picture = Picture{};
     result.error = path + ": " + why;
     return result;
   }
   for (std::size_t i = 3; i < picture.bgra.size(); i += 4) picture.bgra[i] = 255;
-  result.ok = true;
   return result;
 }
 
-std::string WriteY4m(std::FILE* stream, const Picture& picture) {
+std::string WriteY4m(std::FILE* stream, const Picture& picture, const WriteContext& /*context*/) {
   const Model model = picture.record.model.value_or(Model::kRGB);
   if (std::fprintf(stream, "%s W%d H%d F25:1 Ip A1:1 C444 XCOLORRANGE=%s\nFRAME\n", kMagic, picture.width,
                    picture.height, model == Model::kYUV ? "FULL" : "LIMITED") < 0) {

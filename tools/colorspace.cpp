@@ -1,5 +1,7 @@
 // colorspace: converts pictures and single colours between RGB, YUV and
 // YCbCr with the ColorSpace library, and shows what a conversion does.
+#include <malloc.h>
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -8,8 +10,11 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "OutputFile.h"
+#include "StandardStreams.h"
 
 namespace {
+
+constexpr int kLargeBlockBytes = 256 << 10;
 
 int Run(int argc, char** argv) {
   using namespace cstool;
@@ -45,12 +50,20 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  cstool::PrepareOutputs();
+  // Before anything opens a file: see StandardStreams.h.
+  cstool::ReserveStandardDescriptors();
+  // Large blocks go back to the system when freed, whichever thread freed
+  // them, so that the process's memory follows the budget.
+  ::mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+  const std::string note = cstool::PrepareOutputs();
+  if (!note.empty()) std::fprintf(stderr, "colorspace: note: %s\n", note.c_str());
+  int status = cstool::kExitFailure;
   try {
-    return Run(argc, argv);
+    status = Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    return cstool::Fail("out of memory");
+    status = cstool::Fail("out of memory");
   } catch (const std::exception& error) {
-    return cstool::Fail(error.what());
+    status = cstool::Fail(error.what());
   }
+  return cstool::FinishStandardStreams(status);
 }
