@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "OutputFile.h"
 #include "ToolTestSupport.h"
 
 namespace {
@@ -323,10 +324,15 @@ TEST_F(Hostile, SignalsDuringABatchLeaveNoTemporaryFile) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE};
+  // Every signal that removes the temporary files but SIGXFSZ, which
+  // another process's kill does not make a write fail.
+  std::vector<int> signals;
+  for (const int signal : cstool::kCleanedUpSignals) {
+    if (signal != SIGXFSZ) signals.push_back(signal);
+  }
   std::mt19937 random(11);
   int interrupted = 0;
-  for (int round = 0; round < 35; ++round) {
+  for (int round = 0; round < 44; ++round) {
     fs::remove_all(Path("out"));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -335,7 +341,7 @@ TEST_F(Hostile, SignalsDuringABatchLeaveNoTemporaryFile) {
       ::_exit(127);
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 150000));
-    const int signal = signals[round % 7];
+    const int signal = signals[static_cast<std::size_t>(round) % signals.size()];
     ::kill(child, signal);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -428,6 +434,319 @@ TEST_F(Hostile, LostSelectionCanBeRecovered) {
   run = Colorspace("convert --to yuv --forget-selection " + Path("lost.png") + " " + Path("forgot.png"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(cstool::ModelText(Read(Path("forgot.png")).record), "yuv");
+}
+
+// Descriptors 0, 1 and 2 closed when the tool starts: no file it opens
+// takes their numbers, so no message lands in an output and no input is
+// read as another; using one fails as it would have.
+TEST_F(Hostile, ClosedStandardDescriptorsAreNeverReused) {
+  Picture deep = MakeRandomPicture(40, 30, 5);
+  Write(Path("a.png"), deep);
+  {
+    // A 16-bit picture, whose note would have been written into the other
+    // job's output.
+    std::vector<Chunk> chunks = ParseChunks(Slurp(Path("a.png")));
+    std::string header = chunks[0].data;
+    header[8] = 16;
+    header[9] = 2;
+    std::string raw;
+    for (int y = 0; y < 30; ++y) {
+      raw += '\0';
+      for (int x = 0; x < 40 * 3; ++x) raw += std::string(2, static_cast<char>(x + y));
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+              static_cast<uLong>(raw.size()), 6);
+    WriteFile(Path("deep.png"), BuildPng({{"IHDR", header}, {"IDAT", packed.substr(0, size)}, {"IEND", ""}}));
+  }
+  const std::string inputs = " " + Path("deep.png") + " " + Path("a.png");
+  for (int round = 0; round < 5; ++round) {
+    fs::remove_all(Path("out"));
+    const int raw = std::system(
+        (std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 2 --out-dir " + Path("out") + inputs + " 2>&-")
+            .c_str());
+    // The note could not be told: the run fails, and says so nowhere.
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+    for (const char* name : {"deep.png", "a.png"}) {
+      Picture written;
+      const cstool::ReadResult result =
+          cstool::ReadImage(Path(std::string("out/") + name), cstool::kDefaultMaxPixels, written);
+      EXPECT_TRUE(result.Ok()) << name << ": " << result.error;
+    }
+  }
+  // Standard input closed: '-' fails alone, the other input is read.
+  MeasuredRun run = RunMeasured(
+      std::string(COLORSPACE_TOOL) + " convert --to yuv --out-dir " + Path("in") + " - " + Path("a.png") + " <&-",
+      Path("../err-" + Stamp()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "colorspace: cannot read -: Bad file descriptor\n");
+  EXPECT_EQ(Read(Path("in/a.png")).width, 40);
+  // Standard output closed: a picture or a colour sent there fails.
+  run = RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("a.png") + " - >&-",
+                    Path("../err-" + Stamp()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "colorspace: cannot write to standard output: Bad file descriptor\n");
+}
+
+// A header whose sizes multiply past 2^64: refused with one line, alone or
+// in a batch, never an abort that leaves a temporary file.
+TEST_F(Hostile, SizesThatWouldWrapAreRefused) {
+  WriteFile(Path("big.y4m"), "YUV4MPEG2 W2147483647 H1073741825 C444 XCOLORRANGE=FULL\nFRAME\n");
+  Write(Path("fine.png"), MakeRandomPicture(8, 8));
+  const std::string options = "convert --to rgb --max-pixels 18446744073709551615 --max-memory 100G ";
+  Refused(options + Path("big.y4m") + " " + Path("big.png"), "2147483647x1073741825 is too large to hold in memory");
+  const MeasuredRun run = RunMeasured(std::string(COLORSPACE_TOOL) + " " + options + "--to yuv --out-dir " +
+                                          Path("out") + " " + Path("big.y4m") + " " + Path("fine.png"),
+                                      Path("../err-" + Stamp()));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  std::vector<std::string> written;
+  for (const auto& entry : fs::directory_iterator(Path("out"))) written.push_back(entry.path().filename().string());
+  EXPECT_EQ(written, std::vector<std::string>{"fine.png"});
+}
+
+// Threads that cannot start (a process limit, as a batch system sets):
+// the run goes on with fewer, says what an interruption may then leave,
+// and finishes every file.
+TEST_F(Hostile, ThreadsThatCannotStartLeaveFewerWorkers) {
+  if (!CanRunAsOtherUser()) GTEST_SKIP() << "needs root, to run the tool as another user under a process limit";
+  fs::permissions(dir_, fs::perms::all);
+  std::string inputs;
+  for (int i = 0; i < 6; ++i) {
+    Write(Path("in" + std::to_string(i) + ".png"), MakeRandomPicture(64, 48, static_cast<unsigned>(i)));
+    inputs += " " + Path("in" + std::to_string(i) + ".png");
+  }
+  Write(Path("large.png"), MakeRandomPicture(1200, 1000, 9));  // compressed in slices when threads start
+  for (const rlim_t processes : {rlim_t{1}, rlim_t{3}}) {
+    fs::remove_all(Path("out"));
+    const MeasuredRun run =
+        RunAsOtherUser(std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 8 --out-dir " + Path("out") + inputs,
+                       Path("err-" + std::to_string(processes)), processes);
+    EXPECT_EQ(run.status, 0) << processes << ": " << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 6) << processes;
+    if (processes == 1) EXPECT_NE(run.err.find("an interruption may leave"), std::string::npos) << run.err;
+    const MeasuredRun one = RunAsOtherUser(
+        std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 8 " + Path("large.png") + " " + Path("out/l.png"),
+        Path("err-large"), processes);
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(Read(Path("out/l.png")).width, 1200);
+  }
+}
+
+// Everything a file holds counts against the budget, metadata included,
+// inflated as it is read: 31 texts that inflate to 16 MiB each are refused
+// at once under 64 MiB, alone or eight at a time.
+TEST_F(Hostile, TheBudgetCountsMetadataAsItInflates) {
+  Write(Path("in.png"), MakeRandomPicture(32, 32));
+  std::vector<Chunk> chunks = ParseChunks(Slurp(Path("in.png")));
+  std::string packed;
+  {
+    const std::string text((16 << 20) - 1, 'x');
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    packed.resize(size);
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+              static_cast<uLong>(text.size()), 9);
+    packed.resize(size);
+  }
+  for (int i = 0; i < 31; ++i) {
+    chunks.insert(chunks.begin() + 1, Chunk{"zTXt", "Comment" + std::to_string(i) + std::string(2, '\0') + packed});
+  }
+  const std::string bomb = BuildPng(chunks);
+  ASSERT_LT(bomb.size(), 600U << 10);
+  std::string inputs;
+  for (int i = 0; i < 8; ++i) {
+    WriteFile(Path("bomb" + std::to_string(i) + ".png"), bomb);
+    inputs += " " + Path("bomb" + std::to_string(i) + ".png");
+  }
+  MeasuredRun run = Refused("convert --to yuv --max-memory 64M " + Path("bomb0.png") + " " + Path("out.png"),
+                            "more than the memory budget of 64 MiB (--max-memory)");
+  EXPECT_LT(run.seconds, 10);
+  if (!kSanitized) EXPECT_LT(run.peakKiB, 120 * 1024);
+  run = RunMeasured(
+      std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 8 --max-memory 64M --out-dir " + Path("out") + inputs,
+      Path("../err-" + Stamp()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 8) << run.err;
+  EXPECT_LT(run.seconds, 30);
+  if (!kSanitized) EXPECT_LT(run.peakKiB, 160 * 1024);
+}
+
+// A large picture whose slices the budget cannot hold beside it is
+// compressed in one piece, within the budget.
+TEST_F(Hostile, SlicesOnlyWhereTheBudgetHoldsThem) {
+  Write(Path("noise.png"), MakeRandomPicture(1600, 1200, 4));  // 7.3 MiB of noise, admitted at 8 bytes a pixel
+  const std::string tool = std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 4 --compression fast ";
+  const MeasuredRun tight =
+      RunMeasured(tool + "--max-memory 16M " + Path("noise.png") + " " + Path("tight.png"), Path("../err-" + Stamp()));
+  EXPECT_EQ(tight.status, 0) << tight.err;
+  const MeasuredRun roomy = RunMeasured(tool + Path("noise.png") + " " + Path("roomy.png"), Path("../err-" + Stamp()));
+  EXPECT_EQ(roomy.status, 0) << roomy.err;
+  EXPECT_EQ(Read(Path("tight.png")).bgra, Read(Path("roomy.png")).bgra);
+  if (!kSanitized) EXPECT_LT(tight.peakKiB, roomy.peakKiB) << "the slices were held beside the picture";
+}
+
+// The model record is read however many text chunks come before it, and
+// every text is kept.
+TEST_F(Hostile, TheRecordSurvivesAnyNumberOfTexts) {
+  Write(Path("in.png"), MakeRandomPicture(24, 16));
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("in.png") + " " + Path("yuv.png")).status, 0);
+  ASSERT_EQ(Colorspace("convert --to rgb " + Path("yuv.png") + " " + Path("direct.png")).status, 0);
+  const std::vector<Chunk> chunks = ParseChunks(Slurp(Path("yuv.png")));
+  for (const int count : {30, 31, 1000}) {
+    std::vector<Chunk> many = chunks;
+    for (int i = 0; i < count; ++i) {
+      many.insert(many.begin() + 1, Chunk{"tEXt", "Note" + std::to_string(i) + '\0' + "text " + std::to_string(i)});
+    }
+    WriteFile(Path("texts.png"), BuildPng(many));
+    const ToolRun run = Colorspace("convert --to rgb " + Path("texts.png") + " " + Path("back.png"));
+    ASSERT_EQ(run.status, 0) << count << ": " << run.err;
+    const Picture back = Read(Path("back.png"));
+    EXPECT_EQ(back.bgra, Read(Path("direct.png")).bgra) << count;
+    EXPECT_EQ(back.metadata.texts.size(), static_cast<std::size_t>(count));
+  }
+}
+
+// A mask is an rgb picture: one recorded as another model, or a YUV4MPEG2
+// file, is refused (its black would select).
+TEST_F(Hostile, AMaskIsAnRgbPicture) {
+  Write(Path("in.png"), MakeRandomPicture(8, 8));
+  Write(Path("mask.png"), MakeMask(8, 8, [](std::size_t p) { return p % 2 == 0; }));
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("mask.png") + " " + Path("mask-yuv.png")).status, 0);
+  ASSERT_EQ(Colorspace("convert --to ycbcr " + Path("mask.png") + " " + Path("mask.y4m")).status, 0);
+  ASSERT_EQ(Colorspace("convert --to yuv --mask " + Path("mask.png") + " " + Path("mask.png") + " " + Path("mixed.png"))
+                .status,
+            0);
+  for (const char* mask : {"mask-yuv.png", "mask.y4m", "mixed.png"}) {
+    Refused("convert --to yuv --mask " + Path(mask) + " " + Path("in.png") + " " + Path("out.png"),
+            "; a mask is an rgb picture");
+  }
+  std::string help = Colorspace("convert --help").out;
+  std::replace(help.begin(), help.end(), '\n', ' ');
+  help.erase(std::unique(help.begin(), help.end(), [](char a, char b) { return a == ' ' && b == ' '; }), help.end());
+  EXPECT_NE(help.find("a mask is an rgb picture"), std::string::npos);
+}
+
+// An existing output the user may not write is refused, as cp refuses it;
+// a replaced file keeps its owner, and one whose owner would change is
+// refused.
+TEST_F(Hostile, OutputsTheUserMayNotWriteAreRefused) {
+  if (!CanRunAsOtherUser()) GTEST_SKIP() << "needs root, to run the tool as another user";
+  fs::permissions(dir_, fs::perms::all);  // a folder both users write, as /tmp is without its sticky bit
+  Write(Path("in.png"), MakeRandomPicture(6, 6));
+  WriteFile(Path("mine.png"), "read only");
+  ASSERT_EQ(::chown(Path("mine.png").c_str(), kOtherUser, kOtherGroup), 0);
+  ::chmod(Path("mine.png").c_str(), 0444);
+  WriteFile(Path("private.png"), "another user's, private");
+  ::chmod(Path("private.png").c_str(), 0600);
+  WriteFile(Path("theirs.png"), "another user's, open to all");
+  ::chmod(Path("theirs.png").c_str(), 0666);
+  MeasuredRun run = RunAsOtherUser(
+      std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("in.png") + " " + Path("mine.png"), Path("err-1"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "colorspace: cannot write " + Path("mine.png") + ": Permission denied; nothing written\n");
+  run = RunAsOtherUser(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("in.png") + " " + Path("private.png"),
+                       Path("err-3"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Permission denied; nothing written"), std::string::npos) << run.err;
+  run = RunAsOtherUser(std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("in.png") + " " + Path("theirs.png"),
+                       Path("err-2"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("belongs to another user (uid 0), and replacing it would change its owner"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(Slurp(Path("mine.png")), "read only");
+  EXPECT_EQ(Slurp(Path("theirs.png")), "another user's, open to all");
+  EXPECT_EQ(Slurp(Path("private.png")), "another user's, private");
+  struct stat status {};
+  ::stat(Path("theirs.png").c_str(), &status);
+  EXPECT_EQ(status.st_uid, 0U);
+  // Root replaces the other user's file, which stays theirs.
+  ::chmod(Path("mine.png").c_str(), 0640);
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("in.png") + " " + Path("mine.png")).status, 0);
+  ::stat(Path("mine.png").c_str(), &status);
+  EXPECT_EQ(status.st_uid, kOtherUser);
+  EXPECT_EQ(status.st_gid, kOtherGroup);
+  EXPECT_EQ(status.st_mode & 07777, 0640U);
+}
+
+// What a command writes to standard output is checked; the names of an open
+// descriptor are that descriptor, written like '-'.
+TEST_F(Hostile, StandardOutputIsCheckedAndDescriptorNamesAreWrittenDirectly) {
+  const std::string tool = COLORSPACE_TOOL;
+  for (const char* command : {"pixel --to yuv 1 2 3", "--help", "--version", "convert --help"}) {
+    for (const char* redirect : {" >/dev/full", " >&-"}) {
+      const MeasuredRun run = RunMeasured(tool + " " + command + redirect, Path("../err-" + Stamp()));
+      EXPECT_EQ(run.status, 1) << command << redirect;
+      EXPECT_EQ(run.err.rfind("colorspace: cannot write to standard output: ", 0), 0U) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+  }
+  const MeasuredRun demo = RunMeasured(tool + " demo " + Path("demo") + " >/dev/full", Path("../err-" + Stamp()));
+  EXPECT_EQ(demo.status, 1) << demo.err;
+  fs::remove_all(Path("demo"));
+
+  Write(Path("in.png"), MakeRandomPicture(9, 7));
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    const std::string command = tool + " convert --to yuv " + Path("in.png") + " " + name + " | cat >" + Path("p.png");
+    EXPECT_EQ(std::system(command.c_str()), 0) << name;
+    EXPECT_EQ(cstool::ModelText(Read(Path("p.png")).record), "yuv") << name;
+  }
+  std::system((tool + " convert --to yuv " + Path("in.png") + " /dev/fd/5 5>" + Path("five.png")).c_str());
+  EXPECT_EQ(Read(Path("five.png")).width, 9);
+  Refused("convert --to yuv " + Path("in.png") + " /dev/fd/7", "cannot write /dev/fd/7: Bad file descriptor");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"five.png", "in.png", "p.png"}));
+}
+
+// A palette index past the palette's end is damage; chunks libpng warns
+// about are left out with a note, and the picture converts.
+TEST_F(Hostile, DamagedPalettesAndChunksLibpngWarnsAbout) {
+  const std::string header("\0\0\0\x04\0\0\0\x02\x08\x03\0\0\0", 13);  // 4x2, 8-bit palette
+  auto paletted = [&](const std::string& indices) {
+    std::string raw;
+    for (int y = 0; y < 2; ++y) raw += '\0' + indices;
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+              static_cast<uLong>(raw.size()), 6);
+    return BuildPng({{"IHDR", header},
+                     {"PLTE", std::string("\xFF\0\0\0\xFF\0", 6)},
+                     {"IDAT", packed.substr(0, size)},
+                     {"IEND", ""}});
+  };
+  WriteFile(Path("good.png"), paletted(std::string("\0\x01\x01\0", 4)));
+  WriteFile(Path("last.png"), paletted(std::string("\0\x01\0\x02", 4)));  // past the end in each row's last pixel
+  WriteFile(Path("far.png"), paletted(std::string("\x05\x01\0\0", 4)));
+  ASSERT_EQ(Colorspace("convert --to yuv " + Path("good.png") + " " + Path("good-out.png")).status, 0);
+  Refused("convert --to yuv " + Path("last.png") + " " + Path("out.png"),
+          "its pixels use palette entry 2, past the end of its 2-entry palette");
+  Refused("convert --to yuv " + Path("far.png") + " " + Path("out.png"), "palette entry 5");
+
+  Write(Path("in.png"), MakeRandomPicture(5, 5));
+  std::vector<Chunk> chunks = ParseChunks(Slurp(Path("in.png")));
+  for (const char* type : {"bKGD", "gAMA", "tEXt", "zTXt", "iTXt", "sRGB", "cHRM", "pHYs", "eXIf", "iCCP", "tIME"}) {
+    chunks.insert(chunks.begin() + 1, Chunk{type, ""});
+  }
+  WriteFile(Path("empty.png"), BuildPng(chunks));
+  const ToolRun run = Colorspace("convert --to yuv " + Path("empty.png") + " " + Path("empty-out.png"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("note: " + Path("empty.png") + ": libpng warns: gAMA: invalid"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("left out one tEXt chunk with an invalid keyword"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("bKGD"), std::string::npos) << "a chunk the tool does not keep is not worth a word";
+  EXPECT_EQ(cstool::ModelText(Read(Path("empty-out.png")).record), "yuv");
+}
+
+// Messages say what happened.
+TEST_F(Hostile, MessagesSayWhatHappened) {
+  WriteFile(Path("newline.y4m"), "YUV4MPEG2 W2 H1 C444 XCOLORRANGE=FULL\nFRAME\n123456\n");
+  ToolRun run = Colorspace("convert --to rgb " + Path("newline.y4m") + " " + Path("out.png"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  WriteFile(Path("twice.y4m"), "YUV4MPEG2 W2 H1 C444 XCOLORRANGE=LIMITED XCOLORRANGE=FULL\nFRAME\n123456");
+  Refused("convert --to rgb " + Path("twice.y4m") + " " + Path("x.png"), "gives XCOLORRANGE more than once");
+  Write(Path("in.png"), MakeRandomPicture(4, 4));
+  Refused("convert --to yuv --max-memory 1 " + Path("in.png") + " " + Path("x.png"),
+          "more than the memory budget of 1 byte (--max-memory)");
+  Refused("convert --to yuv " + Path("in.png") + " " + Path(std::string(252, 'n') + ".png"),
+          ": File name too long; nothing written");
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ void WritePngWith(const std::string& path, const Metadata& metadata) {
     for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<png_byte>(i * 9 + static_cast<std::size_t>(y));
     png_write_row(png, row.data());
   }
-  png_write_end(png, info);
+  png_write_end(png, nullptr);  // with the info, libpng would write the EXIF chunk twice
   png_destroy_write_struct(&png, &info);
   std::fclose(file);
 }
@@ -180,7 +180,7 @@ TEST_F(Tool, PngMetadataSurvivesTheWayThereAndBack) {
   EXPECT_TRUE(jpeg.texts.empty());
   const std::string help = Colorspace("convert --help").out;
   EXPECT_NE(help.find("EXIF orientation is kept as data"), std::string::npos);
-  EXPECT_NE(help.find("a JPEG output keeps"), std::string::npos);
+  EXPECT_NE(help.find("JPEG output keeps the ICC profile"), std::string::npos);
 }
 
 TEST_F(Tool, JpegProfileExifAndDensityBecomePngChunksAndComeBack) {
@@ -204,6 +204,58 @@ TEST_F(Tool, JpegProfileExifAndDensityBecomePngChunksAndComeBack) {
   EXPECT_EQ(jpeg.exif, kExif);
   ASSERT_TRUE(jpeg.density.has_value());
   EXPECT_EQ(jpeg.density->x, 11811U);
+}
+
+// One rule for metadata an output cannot hold: it is left out with a note
+// naming it, never written wrong (one eXIf chunk, before the pixels; a
+// profile JPEG segments cannot number; a profile for another colour space)
+// and never the reason to refuse the picture.
+TEST_F(Tool, MetadataAnOutputCannotHoldIsLeftOutWithANote) {
+  auto count = [](const std::vector<Chunk>& chunks, const std::string& type) {
+    return std::count_if(chunks.begin(), chunks.end(), [&](const Chunk& c) { return c.type == type; });
+  };
+  Metadata big;
+  big.exif = kExif;
+  big.exif.resize(70000, 7);                               // more than one JPEG segment holds
+  big.icc = MakeIccProfile(cstool::kMaxJpegIccBytes + 1);  // one byte more than 255 segments hold
+  for (int i = 0; i < 40; ++i) big.texts.push_back({-1, "Key" + std::to_string(i), "text", "", ""});
+  WritePngWith(Path("big.png"), big);
+  ToolRun run = Colorspace("convert --to yuv " + Path("big.png") + " " + Path("yuv.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::vector<Chunk> chunks = ParseChunks(Slurp(Path("yuv.png")));
+  EXPECT_EQ(count(chunks, "eXIf"), 1);
+  EXPECT_LT(std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "eXIf"; }) -
+                std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.type == "IDAT"; }),
+            0);
+  EXPECT_EQ(count(chunks, "tEXt"), 41) << "every text, and the model record";
+
+  run = Colorspace("convert --to rgb " + Path("yuv.png") + " " + Path("back.jpg"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "colorspace: note: left out of " + Path("back.jpg") + ": the ICC profile (" +
+                         std::to_string(big.icc.size()) + " bytes; a JPEG file holds at most " +
+                         std::to_string(cstool::kMaxJpegIccBytes) + "); the EXIF data (" +
+                         std::to_string(big.exif.size()) +
+                         " bytes; a JPEG file holds at most 65527); 40 texts (a JPEG file has no place for them)\n");
+  const Picture jpeg = Read(Path("back.jpg"));
+  EXPECT_TRUE(jpeg.metadata.icc.empty());
+  EXPECT_TRUE(jpeg.metadata.exif.empty());
+
+  // A profile for grey (or any space but RGB) describes none of the tool's
+  // outputs, which are colour pictures.
+  std::vector<std::uint8_t> grey = MakeIccProfile(300);
+  std::copy_n("GRAY", 4, grey.begin() + 16);
+  WriteFile(Path("grey-profile.jpg"), JpegWith(grey, kExif, 72));
+  for (const char* output : {"out.png"}) {
+    run = Colorspace("convert --to yuv " + Path("grey-profile.jpg") + " " + Path(output));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("left out of " + Path(output) +
+                           ": the ICC profile (a GRAY profile, which does not describe a colour picture)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(Read(Path(output)).metadata.icc.empty());
+    EXPECT_EQ(Read(Path(output)).metadata.exif, kExif);
+  }
 }
 
 }  // namespace

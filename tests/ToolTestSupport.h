@@ -6,6 +6,7 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
 // clang-format on
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -157,6 +158,38 @@ inline MeasuredRun RunMeasured(const std::string& command, const std::string& er
   ::wait4(child, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKiB = usage.ru_maxrss;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  run.err = Tool::Slurp(errPath);
+  std::filesystem::remove(errPath);
+  return run;
+}
+
+// The user the permission and thread-limit tests run the tool as.
+inline constexpr uid_t kOtherUser = 65534;  // nobody
+inline constexpr gid_t kOtherGroup = 65534;
+
+// Whether this process may run commands as kOtherUser (it runs as root).
+inline bool CanRunAsOtherUser() { return ::geteuid() == 0; }
+
+// Runs `command` through the shell as kOtherUser, standard error to
+// `errPath`, with at most `processes` processes and threads for that user
+// when it is not 0 (the kernel ignores that limit for root).
+inline MeasuredRun RunAsOtherUser(const std::string& command, const std::string& errPath, rlim_t processes = 0) {
+  MeasuredRun run;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const gid_t groups[] = {kOtherGroup};
+    if (::setgroups(1, groups) != 0 || ::setgid(kOtherGroup) != 0 || ::setuid(kOtherUser) != 0) ::_exit(126);
+    if (processes != 0) {
+      const rlimit bound{processes, processes};
+      ::setrlimit(RLIMIT_NPROC, &bound);
+    }
+    const std::string line = "exec " + command + " 2>" + errPath;
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   run.err = Tool::Slurp(errPath);
   std::filesystem::remove(errPath);

@@ -170,7 +170,7 @@ unsigned KeptMetadata(const Metadata& metadata, ImageFormat format, const std::s
       if ((unheld & kind) != 0) kinds += (kinds.empty() ? "" : ", ") + name;
     }
     leftOut.push_back(kinds + " (a " + std::string(entry.title) + " file has no place for " +
-                      (std::popcount(unheld) == 1 ? "it" : "them") + ")");
+                      (std::popcount(unheld) == 1 && metadata.texts.size() <= 1 ? "it" : "them") + ")");
   }
   if (!leftOut.empty()) {
     std::string line = "left out of " + path + ": ";
