@@ -1,6 +1,6 @@
 // The AVX-512 register wrappers of the row loops (RowLoops.h), for the two
-// AVX-512 kernel files: one built with the VNNI dot product and one without.
-// The including file defines COLORTWIST_TARGET first.
+// AVX-512 kernel sets: one built with the VNNI dot product and one without.
+// Avx512Kernels.h includes it, COLORTWIST_TARGET already defined.
 //
 // Masks are opmask registers: a masked group is one store under a k-mask,
 // whatever its mask, and the end of a row is one partial group, read and
