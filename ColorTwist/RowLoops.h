@@ -179,7 +179,9 @@ class TwistRows {
 
 // The set's two row kernels, TwistRow_<Set> and MaskedTwistRow_<Set>, over
 // the register wrapper Registers, at file scope. Attributes (possibly none)
-// go before each definition: the set's own, such as NEON's flatten.
+// go before each definition: the set's own, such as NEON's flatten. They
+// cannot stand in parentheses, which the check asks of macro arguments.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define COLORTWIST_ROW_KERNELS(Set, Registers, Attributes)                                                   \
   namespace colortwist {                                                                                     \
   Attributes void TwistRow_##Set(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,             \
@@ -191,3 +193,4 @@ class TwistRows {
     TwistRows<Registers>::Masked(src, dst, mask, width, twist);                                              \
   }                                                                                                          \
   }
+// NOLINTEND(bugprone-macro-parentheses)
