@@ -91,8 +91,10 @@ class COLORSPACE_API CColorSpace {
   // row is three weights and a constant. The format code becomes FORMAT_YUV
   // on success, whatever the matrix. Results outside 0..255 are clamped on
   // both paths (masked: truncated toward zero first; a sum that is not a
-  // number gives 0). Returns false, writing nothing, for a null matrix, a
-  // descriptor that fails CheckColorArgs, or a missing or short mask.
+  // number gives 0). Only the chosen path's matrix is read, so the other may
+  // be null. Returns false, writing nothing, for a descriptor that fails
+  // CheckColorArgs, a null pTwist without bUseMask, or, with bUseMask, a
+  // null pMatrix or a missing or short mask (nMaskStep below nWidth).
   bool LinearInPlace(tColorInterfaceImage* pImage, const float pMatrix[3][4], const float pTwist[3][4], bool bUseMask);
 
  public:

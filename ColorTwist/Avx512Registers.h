@@ -1,6 +1,6 @@
 // The AVX-512 register wrappers of the row loops (RowLoops.h), for the two
-// AVX-512 kernel files: one built with the VNNI dot product and one without.
-// The including file defines COLORTWIST_TARGET first.
+// AVX-512 kernel sets: one built with the VNNI dot product and one without.
+// Avx512Kernels.h includes it, COLORTWIST_TARGET already defined.
 //
 // Masks are opmask registers: a masked group is one store under a k-mask,
 // whatever its mask, and the end of a row is one partial group, read and
@@ -42,8 +42,11 @@ struct Avx512 {
   COLORTWIST_TARGET static Reg LoadFirst(const std::uint8_t* p, std::ptrdiff_t count) {
     return _mm512_maskz_loadu_epi32(FirstLanes(count), p);
   }
-  // A loop step reads two cache lines of each stream: both are prefetched,
-  // 1 KiB ahead as in the AVX2 set.
+  // Two cache lines, 1 KiB ahead as in the AVX2 set. A step of the rounded
+  // loops reads two lines of each stream (two groups), so all of them are
+  // prefetched; a step of the masked loop reads four (a block of 64 pixels),
+  // of which the first two are prefetched and the other two, like the mask,
+  // are left to the hardware prefetcher.
   COLORTWIST_TARGET static void PrefetchAhead(const std::uint8_t* p) {
     constexpr std::ptrdiff_t kPrefetchBytes = 1024;
     _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchBytes), _MM_HINT_T0);

@@ -1,7 +1,9 @@
 // The row loops of every SIMD kernel set, written once over the register
 // wrapper V. A kernel file defines COLORTWIST_TARGET and V, includes
-// GroupArithmetic.h and then this file, and defines its two row kernels as
-//   TwistRows<V>::Twist and TwistRows<V>::Masked.
+// GroupArithmetic.h and then this file, and defines its two row kernels,
+// TwistRows<V>::Twist and TwistRows<V>::Masked under the names that
+// TwistKernels.h declares, with COLORTWIST_ROW_KERNELS at the end of this
+// file.
 // Everything here is compiled for that instruction set, with internal
 // linkage. Nothing here assumes a particular processor: the wrapper says how
 // wide a group is, how to read a mask and how to store part of a group.
@@ -174,3 +176,21 @@ class TwistRows {
 
 }  // namespace
 }  // namespace colortwist
+
+// The set's two row kernels, TwistRow_<Set> and MaskedTwistRow_<Set>, over
+// the register wrapper Registers, at file scope. Attributes (possibly none)
+// go before each definition: the set's own, such as NEON's flatten. They
+// cannot stand in parentheses, which the check asks of macro arguments.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define COLORTWIST_ROW_KERNELS(Set, Registers, Attributes)                                                   \
+  namespace colortwist {                                                                                     \
+  Attributes void TwistRow_##Set(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,             \
+                                 const FixedTwist& twist) {                                                  \
+    TwistRows<Registers>::Twist(src, dst, width, twist);                                                     \
+  }                                                                                                          \
+  Attributes void MaskedTwistRow_##Set(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, \
+                                       std::int32_t width, const ExactFixedTwist& twist) {                   \
+    TwistRows<Registers>::Masked(src, dst, mask, width, twist);                                              \
+  }                                                                                                          \
+  }
+// NOLINTEND(bugprone-macro-parentheses)

@@ -67,9 +67,17 @@ struct KernelSet {
 };
 
 // Every set built in, best first; the last one, portable, runs anywhere.
-// A new instruction set is a register wrapper (RowLoops.h lists what it
-// provides) in its own file, its two row kernels declared above, and one
-// entry in the list in KernelSets.cpp.
+// A new instruction set takes:
+// - a file of its own, TwistRow_<Set>.cpp, with its register wrapper
+//   (RowLoops.h lists what it provides) and its two row kernels, defined
+//   with COLORTWIST_ROW_KERNELS and declared above;
+// - a field in CpuFeatures (CpuFeatures.h) and its detection in
+//   CpuFeatures.cpp, including whether the OS saves the set's registers;
+// - that file in ColorTwist/CMakeLists.txt, for the processors that have
+//   the set (with a compile check where a compiler may not build it), and
+//   its macro (COLORTWIST_X86 and the like) around the declarations above;
+// - one entry in the list in KernelSets.cpp, with its test of CpuFeatures.
+// KernelTests then compares it with the portable set wherever it runs.
 const KernelSet* KernelSets();
 int KernelSetCount();
 

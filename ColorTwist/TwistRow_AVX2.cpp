@@ -101,15 +101,4 @@ struct Avx2 {
 #include "GroupArithmetic.h"
 #include "RowLoops.h"
 
-namespace colortwist {
-
-void TwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
-  TwistRows<Avx2>::Twist(src, dst, width, twist);
-}
-
-void MaskedTwistRow_AVX2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
-                         const ExactFixedTwist& twist) {
-  TwistRows<Avx2>::Masked(src, dst, mask, width, twist);
-}
-
-}  // namespace colortwist
+COLORTWIST_ROW_KERNELS(AVX2, Avx2, )

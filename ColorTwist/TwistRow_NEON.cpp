@@ -106,18 +106,6 @@ struct Neon {
 #include "GroupArithmetic.h"
 #include "RowLoops.h"
 
-namespace colortwist {
-
 // flatten: GCC otherwise calls the group conversion once per group, which
 // then reloads its constants from memory every time.
-__attribute__((flatten)) void TwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width,
-                                            const FixedTwist& twist) {
-  TwistRows<Neon>::Twist(src, dst, width, twist);
-}
-
-__attribute__((flatten)) void MaskedTwistRow_NEON(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask,
-                                                  std::int32_t width, const ExactFixedTwist& twist) {
-  TwistRows<Neon>::Masked(src, dst, mask, width, twist);
-}
-
-}  // namespace colortwist
+COLORTWIST_ROW_KERNELS(NEON, Neon, __attribute__((flatten)))

@@ -85,15 +85,4 @@ struct Sse2 {
 #include "GroupArithmetic.h"
 #include "RowLoops.h"
 
-namespace colortwist {
-
-void TwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t width, const FixedTwist& twist) {
-  TwistRows<Sse2>::Twist(src, dst, width, twist);
-}
-
-void MaskedTwistRow_SSE2(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* mask, std::int32_t width,
-                         const ExactFixedTwist& twist) {
-  TwistRows<Sse2>::Masked(src, dst, mask, width, twist);
-}
-
-}  // namespace colortwist
+COLORTWIST_ROW_KERNELS(SSE2, Sse2, )

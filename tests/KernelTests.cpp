@@ -129,11 +129,19 @@ std::vector<std::uint8_t> GroupedMask() {
 // What the detection found, in the words of the sets' needs.
 std::string Offered() {
   const colortwist::CpuFeatures cpu = colortwist::DetectCpuFeatures();
-  std::string offered = cpu.sse2 ? "sse2" : "no sse2";
-  if (cpu.avx2) offered += ", avx2 with YMM state saved";
-  if (cpu.avx512) offered += ", avx512f, avx512bw and avx512vl with ZMM and opmask state saved";
-  if (cpu.avx512Vnni) offered += ", avx512_vnni";
-  return offered;
+  std::string offered;
+  const auto add = [&offered](bool has, const char* what) {
+    if (!has) return;
+    if (!offered.empty()) offered += ", ";
+    offered += what;
+  };
+  add(cpu.sse2, "sse2");
+  add(cpu.avx2, "avx2 with YMM state saved");
+  add(cpu.avx512, "avx512f, avx512bw and avx512vl with ZMM and opmask state saved");
+  add(cpu.avx512Vnni, "avx512_vnni");
+  add(cpu.neon, "a 64-bit ARM processor (NEON)");
+  add(cpu.sve, "sve");
+  return offered.empty() ? "none of these" : offered;
 }
 
 // Names every set built in: compared with the portable one when this

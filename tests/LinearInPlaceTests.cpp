@@ -186,4 +186,20 @@ TEST(LinearInPlace, FailuresWriteNothing) {
   EXPECT_EQ(descriptor.nFormat, FORMAT_RGB);
 }
 
+// Each path reads its own matrix only, and the unmasked path not the mask:
+// a null in what the chosen path does not read is no failure.
+TEST(LinearInPlace, OnlyTheChosenPathsMatrixIsRead) {
+  CColorSpace converter;
+  std::mt19937 random(10);
+  TestImage masked = RandomImage(random, 5, 2, FORMAT_RGB, 1);
+  tColorInterfaceImage maskedDescriptor = masked.Descriptor();
+  EXPECT_TRUE(testing_support::LinearInPlace(converter, &maskedDescriptor, kIdentity, nullptr, true));
+  EXPECT_EQ(maskedDescriptor.nFormat, FORMAT_YUV);
+  TestImage unmasked = RandomImage(random, 5, 2, FORMAT_RGB, 1);
+  tColorInterfaceImage unmaskedDescriptor = unmasked.Descriptor();
+  unmaskedDescriptor.pMask = nullptr;
+  EXPECT_TRUE(testing_support::LinearInPlace(converter, &unmaskedDescriptor, nullptr, kIdentity, false));
+  EXPECT_EQ(unmaskedDescriptor.nFormat, FORMAT_YUV);
+}
+
 }  // namespace

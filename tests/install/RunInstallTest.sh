@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, then builds and runs a small
-# consumer against it through find_package and through pkg-config.
+# consumer against it through find_package and through pkg-config, and as
+# the README says for a custom prefix: linked with -Wl,-rpath,PREFIX/lib,
+# or run with LD_LIBRARY_PATH; the installed tool runs with neither.
 # Usage: RunInstallTest.sh BUILD_DIR CXX_COMPILER
 set -euo pipefail
 build_dir=$1
@@ -24,5 +26,33 @@ libdir=$(pkg-config --variable=libdir colorspace)
   -Wl,-rpath,"$libdir"
 "$work/consumer-pc"
 
-echo "-- installed tool"
+# Whether PROGRAM, run as it is in this environment, loads the prefix's
+# library (the README's prefix, /opt/cs, has its library in lib).
+library="$work/prefix/lib/libColorSpace.so.1"
+loads_prefix_library() {
+  local found
+  found=$(ldd "$1" | sed -n 's/^[[:space:]]*libColorSpace\.so\.1 => \(.*\) (0x[0-9a-f]*)$/\1/p')
+  [ -n "$found" ] && [ "$(realpath "$found")" = "$(realpath "$library")" ]
+}
+unset LD_LIBRARY_PATH
+
+echo "-- the README's run-time search path, -Wl,-rpath,PREFIX/lib"
+"$compiler" "$here/consumer/consumer.cpp" -o "$work/consumer-rpath" -I"$work/prefix/include" -L"$work/prefix/lib" \
+  -lColorSpace -Wl,-rpath,"$work/prefix/lib"
+loads_prefix_library "$work/consumer-rpath" || { echo "the consumer does not load $library" >&2; exit 1; }
+"$work/consumer-rpath"
+
+echo "-- or LD_LIBRARY_PATH, for a program linked without it"
+"$compiler" "$here/consumer/consumer.cpp" -o "$work/consumer-plain" -I"$work/prefix/include" -L"$work/prefix/lib" \
+  -lColorSpace
+if loads_prefix_library "$work/consumer-plain"; then
+  echo "a program linked without the search path found the prefix's library by itself" >&2
+  exit 1
+fi
+LD_LIBRARY_PATH="$work/prefix/lib" loads_prefix_library "$work/consumer-plain" ||
+  { echo "LD_LIBRARY_PATH does not lead the consumer to $library" >&2; exit 1; }
+LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-plain"
+
+echo "-- installed tool, without LD_LIBRARY_PATH"
+loads_prefix_library "$work/prefix/bin/colorspace" || { echo "the tool does not load $library" >&2; exit 1; }
 "$work/prefix/bin/colorspace" --version
