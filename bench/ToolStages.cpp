@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "Commands.h"
-#include "ImageFile.h"
+#include "commands/Commands.h"
+#include "formats/Formats.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

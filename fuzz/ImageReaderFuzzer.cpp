@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 #include "FuzzCheck.h"
-#include "ImageFile.h"
-#include "InputFile.h"
-#include "MemoryBudget.h"
+#include "formats/Formats.h"
+#include "shared/InputFile.h"
+#include "shared/MemoryBudget.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <numeric>
 #include <string>
 
-#include "CommandLine.h"
-#include "ImageFile.h"
-#include "Picture.h"
+#include "shared/CommandLine.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 #include "ToolTestSupport.h"
 
 namespace {

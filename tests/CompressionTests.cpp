@@ -9,9 +9,9 @@
 #include <string>
 #include <utility>
 
-#include "CommandLine.h"
-#include "ImageFile.h"
-#include "Picture.h"
+#include "shared/CommandLine.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 #include "ToolTestSupport.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <thread>
 
-#include "OutputFile.h"
+#include "shared/OutputFile.h"
 #include "ToolTestSupport.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
-#include "Picture.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 #include "ToolTestSupport.h"
 
 namespace {

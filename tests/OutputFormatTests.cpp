@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "ImageFile.h"
-#include "Picture.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 #include "ToolTestSupport.h"
 
 namespace {

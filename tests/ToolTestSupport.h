@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "ImageFile.h"
-#include "Picture.h"
+#include "commands/Commands.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 
 namespace tooltest {
 

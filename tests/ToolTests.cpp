@@ -20,9 +20,9 @@
 #include <string>
 #include <thread>
 
-#include "Commands.h"
-#include "ImageFile.h"
-#include "Picture.h"
+#include "commands/Commands.h"
+#include "formats/Formats.h"
+#include "shared/Picture.h"
 #include "ToolTestSupport.h"
 
 namespace {

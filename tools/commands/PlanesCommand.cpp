@@ -1,5 +1,5 @@
 // colorspace planes: the three components of a picture side by side.
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace cstool {
 

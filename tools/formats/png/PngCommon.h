@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "MemoryBudget.h"
+#include "shared/MemoryBudget.h"
 
 namespace cstool {
 

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <utility>
 
-#include "Commands.h"
-#include "ImageFile.h"
-#include "OutputFile.h"
-#include "StandardStreams.h"
+#include "commands/Commands.h"
+#include "formats/Formats.h"
+#include "shared/OutputFile.h"
+#include "shared/StandardStreams.h"
 
 namespace cstool {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
-#include "InputFile.h"
-#include "Progress.h"
+#include "formats/Formats.h"
+#include "shared/InputFile.h"
+#include "shared/Messages.h"
 
 namespace cstool {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "MemoryBudget.h"
+#include "shared/MemoryBudget.h"
 
 namespace cstool {
 

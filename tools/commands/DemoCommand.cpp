@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace cstool {
 namespace {

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "ImageFile.h"
-#include "OutputFile.h"
+#include "formats/Formats.h"
+#include "shared/OutputFile.h"
 
 namespace cstool {
 namespace {

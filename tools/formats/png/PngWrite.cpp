@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
-#include "PngCommon.h"
-#include "PngCompression.h"
+#include "formats/Formats.h"
+#include "formats/png/PngCommon.h"
+#include "formats/png/PngCompression.h"
 
 namespace cstool {
 namespace {

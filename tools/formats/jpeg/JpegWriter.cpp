@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
+#include "formats/Formats.h"
 
 namespace cstool {
 namespace {

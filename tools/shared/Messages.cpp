@@ -1,4 +1,4 @@
-#include "Progress.h"
+#include "shared/Messages.h"
 
 #include <unistd.h>
 

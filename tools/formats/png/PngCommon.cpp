@@ -1,4 +1,4 @@
-#include "PngCommon.h"
+#include "formats/png/PngCommon.h"
 
 #include <cstdlib>
 #include <cstring>

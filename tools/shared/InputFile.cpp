@@ -1,4 +1,4 @@
-#include "InputFile.h"
+#include "shared/InputFile.h"
 
 #include <sys/stat.h>
 

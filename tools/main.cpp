@@ -7,10 +7,10 @@
 #include <new>
 #include <string>
 
-#include "CommandLine.h"
-#include "Commands.h"
-#include "OutputFile.h"
-#include "StandardStreams.h"
+#include "shared/CommandLine.h"
+#include "commands/Commands.h"
+#include "shared/OutputFile.h"
+#include "shared/StandardStreams.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
-#include "InputFile.h"
-#include "PngCommon.h"
-#include "Progress.h"
+#include "formats/Formats.h"
+#include "shared/InputFile.h"
+#include "formats/png/PngCommon.h"
+#include "shared/Messages.h"
 
 namespace cstool {
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "ColorModel.h"
+#include "shared/ColorModel.h"
 
 namespace cstool {
 

@@ -1,4 +1,4 @@
-#include "OutputFile.h"
+#include "shared/OutputFile.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "StandardStreams.h"
+#include "shared/StandardStreams.h"
 
 namespace cstool {
 namespace {

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "shared/CommandLine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace cstool {
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "Commands.h"
-#include "OutputFile.h"
+#include "commands/Commands.h"
+#include "shared/OutputFile.h"
 
 namespace cstool {
 namespace {

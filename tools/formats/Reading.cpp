@@ -1,10 +1,10 @@
-#include "ImageFile.h"
+#include "formats/Formats.h"
 
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
-#include "InputFile.h"
+#include "shared/InputFile.h"
 
 namespace cstool {
 namespace {

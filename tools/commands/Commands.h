@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "MemoryBudget.h"
-#include "OutputFile.h"
-#include "Picture.h"
-#include "Progress.h"
+#include "shared/CommandLine.h"
+#include "shared/MemoryBudget.h"
+#include "shared/OutputFile.h"
+#include "shared/Picture.h"
+#include "shared/Messages.h"
 
 namespace cstool {
 

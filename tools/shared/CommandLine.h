@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ColorModel.h"
-#include "ImageFile.h"
+#include "shared/ColorModel.h"
+#include "formats/Formats.h"
 
 namespace cstool {
 

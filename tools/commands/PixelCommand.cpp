@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 
 namespace cstool {
 namespace {

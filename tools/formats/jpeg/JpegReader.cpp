@@ -1,4 +1,4 @@
-#include "JpegReader.h"
+#include "formats/jpeg/JpegReader.h"
 
 // clang-format off
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <new>
 
-#include "ImageFile.h"
-#include "InputFile.h"
+#include "formats/Formats.h"
+#include "shared/InputFile.h"
 
 namespace cstool {
 namespace {

@@ -1,4 +1,4 @@
-#include "ColorModel.h"
+#include "shared/ColorModel.h"
 
 #include <ColorSpace/ColorSpace.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "PngCompression.h"
+#include "formats/png/PngCompression.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -12,7 +12,7 @@
 #include <tuple>
 #include <utility>
 
-#include "MemoryBudget.h"
+#include "shared/MemoryBudget.h"
 
 namespace cstool {
 namespace {

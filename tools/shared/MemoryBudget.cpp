@@ -1,4 +1,4 @@
-#include "MemoryBudget.h"
+#include "shared/MemoryBudget.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "StandardStreams.h"
+#include "shared/StandardStreams.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "MemoryBudget.h"
-#include "Picture.h"
-#include "PngCompression.h"
-#include "Progress.h"
+#include "shared/MemoryBudget.h"
+#include "shared/Picture.h"
+#include "formats/png/PngCompression.h"
+#include "shared/Messages.h"
 
 namespace cstool {
 

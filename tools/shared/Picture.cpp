@@ -1,4 +1,4 @@
-#include "Picture.h"
+#include "shared/Picture.h"
 
 #include <ColorSpace/ColorSpace.h>
 
