@@ -105,7 +105,8 @@ TEST_F(Tool, FormatsRefuseWhatTheyCannotHoldBeforeWriting) {
     std::string says;
   };
   const Case cases[] = {
-      {"--to yuv " + Path("in.png") + " " + Path("out.jpg"), 2, "write .png (which records the model) or .y4m"},
+      {"--to yuv " + Path("in.png") + " " + Path("out.jpg"), 2,
+       "write png (.png), y4m (.y4m) or raw (.yuv), or convert --to rgb"},
       {"--to ycbcr " + Path("in.png") + " " + Path("out.jpeg"), 2, "a ycbcr result cannot be written"},
       {"--to rgb --mask " + Path("mask.png") + " " + Path("yuv.png") + " " + Path("out.jpg"), 2, "mixed result"},
       {"--to yuv --mask " + Path("mask.png") + " " + Path("in.png") + " " + Path("out.y4m"), 2, "mixed result"},
@@ -130,21 +131,30 @@ TEST_F(Tool, FormatsRefuseWhatTheyCannotHoldBeforeWriting) {
   EXPECT_EQ(Colorspace("planes " + Path("in.png") + " " + Path("planes.jpg")).status, 0);
 }
 
-TEST_F(Tool, Y4mInputIsReadOnlyWhenItIsOnePictureOfKnownKind) {
-  const std::string planes(std::size_t{4} * 2 * 3, '\x50');
-  WriteFile(Path("no-range.y4m"), "YUV4MPEG2 W4 H2 F25:1 C444\nFRAME\n" + planes);
-  WriteFile(Path("420.y4m"), "YUV4MPEG2 W4 H2 F25:1 C420jpeg\nFRAME\n" + planes);
-  WriteFile(Path("default-420.y4m"), "YUV4MPEG2 W4 H2\nFRAME\n" + planes);
-  WriteFile(Path("two.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes + "FRAME\n" + planes);
-  WriteFile(Path("short.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes.substr(1));
+// YUV4MPEG2 headers: every common 8-bit sampling read, a stream without a
+// range taken as studio range with a note, what is not read refused by name
+// with the ffmpeg pixel format that writes what is.
+TEST_F(Tool, Y4mHeadersAreReadOrRefusedByName) {
+  const std::string planes444(std::size_t{4} * 2 * 3, '\x50');
+  const std::string planes420(std::size_t{4} * 2 + 2 * 2 * 1, '\x50');
+  WriteFile(Path("no-range.y4m"), "YUV4MPEG2 W4 H2 F25:1 C444\nFRAME\n" + planes444);
+  WriteFile(Path("default-420.y4m"), "YUV4MPEG2 W4 H2 XCOLORRANGE=FULL\nFRAME\n" + planes420);
+  WriteFile(Path("two.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes444 + "FRAME\n" + planes444);
+  WriteFile(Path("short.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes444.substr(1));
   WriteFile(Path("huge.y4m"), "YUV4MPEG2 W100000 H100000 C444 XCOLORRANGE=FULL\nFRAME\n");
+  WriteFile(Path("deep.y4m"), "YUV4MPEG2 W4 H2 C420p10 XCOLORRANGE=FULL\nFRAME\n");
+  WriteFile(Path("studio-deep.y4m"), "YUV4MPEG2 W4 H2 C422p10\nFRAME\n");
+  WriteFile(Path("alpha.y4m"), "YUV4MPEG2 W4 H2 C444alpha\nFRAME\n");
+  WriteFile(Path("fields.y4m"), "YUV4MPEG2 W4 H2 It C420mpeg2\nFRAME\n" + planes420);
   const std::pair<const char*, const char*> refusals[] = {
-      {"no-range.y4m", "give --from yuv (full range) or --from ycbcr"},
-      {"420.y4m", "C420jpeg; only C444"},
-      {"default-420.y4m", "C420jpeg"},
-      {"two.y4m", "more than one frame"},
-      {"short.y4m", "ends within its frame"},
+      {"two.y4m", "holds more than one frame, and " },
+      {"short.y4m", "frame 1 is cut short"},
       {"huge.y4m", "above the limit"},
+      {"deep.y4m", "is YUV4MPEG2 C420p10, which is not read (C444, C422, C420jpeg, C420, C420mpeg2, C420paldv, "
+                   "Cmono, 8 bits a sample, are): ffmpeg -pix_fmt yuvj420p writes one that is"},
+      {"studio-deep.y4m", "ffmpeg -pix_fmt yuv422p writes one that is"},
+      {"alpha.y4m", "ffmpeg -pix_fmt yuv444p writes one that is, without the alpha plane"},
+      {"fields.y4m", "is interlaced (It) 4:2:0, whose chroma belongs to its fields"},
   };
   for (const auto& [name, says] : refusals) {
     const ToolRun run = Colorspace("convert --to rgb " + Path(name) + " " + Path("out.png"));
@@ -152,12 +162,21 @@ TEST_F(Tool, Y4mInputIsReadOnlyWhenItIsOnePictureOfKnownKind) {
     EXPECT_NE(run.err.find(says), std::string::npos) << name << ": " << run.err;
     EXPECT_FALSE(fs::exists(Path("out.png"))) << name;
   }
-  ToolRun run = Colorspace("convert --to rgb --from ycbcr " + Path("no-range.y4m") + " " + Path("out.png"));
+  ToolRun run = Colorspace("convert --to rgb " + Path("no-range.y4m") + " " + Path("studio.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("does not say its range (no XCOLORRANGE): taken as ycbcr (studio range)"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("--from yuv"), std::string::npos) << run.err;
+  run = Colorspace("convert --to rgb --from yuv " + Path("no-range.y4m") + " " + Path("full.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(Read(Path("studio.png")).bgra, Read(Path("full.png")).bgra);
+  run = Colorspace("convert --to rgb " + Path("default-420.y4m") + " " + Path("420.png"));
   ASSERT_EQ(run.status, 0) << run.err;
   // Standard input, told apart by its bytes.
   run = Colorspace("convert --to rgb --from yuv - " + Path("stdin.png") + " <" + Path("no-range.y4m"));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(Read(Path("stdin.png")).record.model, Model::kRGB);
+  EXPECT_EQ(Read(Path("stdin.png")).bgra, Read(Path("full.png")).bgra);
 }
 
 // '-' reads any format from a pipe, and the pixel limit still applies from

@@ -83,8 +83,9 @@ class Tool : public ::testing::Test {
 
   static void Write(const std::string& path, const Picture& picture) {
     cstool::Progress progress(1);
-    ASSERT_EQ(cstool::WritePicture(path, picture, {cstool::ImageFormat::kPng, cstool::Compression::kFast}, progress),
-              "");
+    cstool::WriteSettings settings;
+    settings.compression = cstool::Compression::kFast;
+    ASSERT_EQ(cstool::WritePicture(path, picture, settings, progress), "");
   }
 
   // Only the files a test made itself: no temporary file may be left over.
@@ -119,6 +120,18 @@ class Tool : public ::testing::Test {
 
   fs::path dir_;
 };
+
+// Text as one line: runs of white space become one space, so that wrapped
+// help can be searched for a phrase.
+inline std::string OneLine(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const bool space = c == ' ' || c == '\n' || c == '\t';
+    if (space && (out.empty() || out.back() == ' ')) continue;
+    out += space ? ' ' : c;
+  }
+  return out;
+}
 
 inline int MaxDifference(const Picture& a, const Picture& b, bool alpha) {
   int worst = 0;

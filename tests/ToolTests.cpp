@@ -382,7 +382,6 @@ TEST_F(Tool, BadInputsFailCleanly) {
       "convert --to lab " + Path("good.png") + " OUT",
       "convert --to yuv --mask " + Path("small.png") + " " + Path("good.png") + " OUT",
       "convert --to rgb --from ycbcr " + Path("good-yuv.png") + " OUT",
-      "convert --to yuv " + Path("good-yuv.png") + " OUT",
       "convert --to yuv --bogus " + Path("good.png") + " OUT",
       "planes --model rgb " + Path("good.png") + " OUT",
   };

@@ -18,20 +18,44 @@ std::string WriteThrough(const std::string& path, OutputName name, Encode encode
   if (!output) return error;
   errno = 0;
   error = encode(output->Stream());
-  if (!error.empty()) {
-    // A failed write says more than the encoder's own message.
-    const int writeError = std::ferror(output->Stream()) != 0 ? errno : 0;
-    if (writeError != 0 && path == "-") return StandardOutputError(writeError);
-    return "cannot write " + path + ": " + (writeError != 0 ? std::strerror(writeError) : error);
-  }
+  if (!error.empty()) return WriteError(path, output->Stream(), error);
   return output->Commit();
 }
+
+}  // namespace
 
 void TellNotes(const NoteList& notes, Progress& progress) {
   for (const std::string& note : notes.Lines()) progress.Note(note);
 }
 
-}  // namespace
+std::string WriteError(const std::string& path, std::FILE* stream, const std::string& encoderError) {
+  // A failed write says more than the encoder's own message.
+  const int writeError = std::ferror(stream) != 0 ? errno : 0;
+  if (writeError != 0 && path == "-") return StandardOutputError(writeError);
+  return "cannot write " + path + ": " + (writeError != 0 ? std::strerror(writeError) : encoderError);
+}
+
+ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory) {
+  ReadOptions read;
+  read.maxPixels = options.maxPixels;
+  read.memory = memory;
+  read.inputSize = options.inputSize;
+  read.inputSampling = options.inputSampling;
+  read.siting = options.siting;
+  read.modelGiven = options.from.has_value() && *options.from != Model::kRGB;
+  return read;
+}
+
+std::string ApplyFrom(const std::string& path, const Options& options, Picture& picture) {
+  if (!picture.needsModel) return {};
+  if (!options.from || *options.from == Model::kRGB) {
+    return path + " holds luma and colour-difference planes without saying their range: give --from yuv (full "
+                  "range) or --from ycbcr (studio range)";
+  }
+  picture.record.model = options.from;
+  picture.needsModel = false;
+  return {};
+}
 
 int Fail(const std::string& message, int status) {
   std::fprintf(stderr, "colorspace: %s\n", WithoutControls(message).c_str());
@@ -44,45 +68,39 @@ std::uint64_t MemoryBudgetBytes(const Options& options) {
 
 std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
                         Picture& picture, Progress& progress) {
-  ReadLimits limits;
-  limits.maxPixels = options.maxPixels;
-  limits.memory = &memory;
-  const ReadResult result = ReadImage(path, limits, picture);
+  const ReadResult result = ReadImage(path, ReadOptionsFor(options, &memory), picture);
   if (!result.Ok()) return result.error;
   for (const std::string& note : result.notes) progress.Note(note);
-  if (picture.needsModel) {
-    if (!options.from || *options.from == Model::kRGB) {
-      return path +
-             " holds luma and colour-difference planes without saying their range (no XCOLORRANGE): give "
-             "--from yuv (full range) or --from ycbcr (studio range)";
-    }
-    picture.record.model = options.from;
-    picture.needsModel = false;
-  }
-  return {};
+  return ApplyFrom(path, options, picture);
 }
 
-WriteSettings PngSettings(const Options& options) { return {ImageFormat::kPng, options.compression, options.quality}; }
+WriteSettings PngSettings(const Options& options) {
+  WriteSettings settings;
+  settings.format = &PngFormat();
+  settings.compression = options.compression;
+  settings.quality = options.quality;
+  return settings;
+}
+
+std::string RefusalForPicture(const std::string& path, const Picture& picture, const Format& format) {
+  std::string refusal = RefusalFor(format, picture.record, path);
+  if (refusal.empty() && !format.alpha && HasTransparency(picture)) {
+    refusal = std::string("the picture for ") + path + " has transparent pixels, which a " + format.title +
+              " file cannot hold: write .png to keep them";
+  }
+  return refusal.empty() ? refusal : refusal + "; nothing written";
+}
 
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
                          Progress& progress, MemoryBudget::Account* memory, OutputName name) {
-  std::string refusal = RefusalFor(settings.format, picture.record, path);
-  if (refusal.empty() && settings.format != ImageFormat::kPng && HasTransparency(picture)) {
-    refusal = std::string("the picture for ") + path + " has transparent pixels, which " + NameOf(settings.format) +
-              " cannot hold: write .png to keep them";
-  }
-  if (!refusal.empty()) return refusal + "; nothing written";
+  const Format& format = settings.format != nullptr ? *settings.format : PngFormat();
+  const std::string refusal = RefusalForPicture(path, picture, format);
+  if (!refusal.empty()) return refusal;
   NoteList notes;
-  const WriteContext context{settings, memory, KeptMetadata(picture.metadata, settings.format, path, notes), notes};
+  const WriteContext context{settings, memory, KeptMetadata(picture.metadata, format, path, notes), notes};
   const std::string error = WriteThrough(path, name, [&](std::FILE* stream) {
-    switch (settings.format) {
-      case ImageFormat::kJpeg:
-        return WriteJpeg(stream, picture, context);
-      case ImageFormat::kY4m:
-        return WriteY4m(stream, picture, context);
-      default:
-        return WritePng(stream, picture, context);
-    }
+    const std::unique_ptr<FrameWriter> writer = format.openWriter(stream);
+    return writer->Write(picture, context);
   });
   if (error.empty()) TellNotes(notes, progress);
   return error;
@@ -90,16 +108,15 @@ std::string WritePicture(const std::string& path, const Picture& picture, const 
 
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
                              Progress& progress, MemoryBudget::Account* memory, OutputName name) {
-  if (settings.format == ImageFormat::kY4m) {
-    return "the planes are a grey picture, which YUV4MPEG2 does not hold: write " + path +
-           " as .png or .jpg; nothing written";
+  const Format& format = settings.format != nullptr ? *settings.format : PngFormat();
+  if (format.writeGrey == nullptr) {
+    return "the planes are a grey picture, which a " + std::string(format.title) + " file does not hold: write " +
+           path + " as .png or .jpg; nothing written";
   }
   NoteList notes;
   const WriteContext context{settings, memory, 0, notes};
-  const std::string error = WriteThrough(path, name, [&](std::FILE* stream) {
-    return settings.format == ImageFormat::kJpeg ? WriteGreyJpeg(stream, picture, context)
-                                                 : WriteGreyPng(stream, picture, context);
-  });
+  const std::string error =
+      WriteThrough(path, name, [&](std::FILE* stream) { return format.writeGrey(stream, picture, context); });
   if (error.empty()) TellNotes(notes, progress);
   return error;
 }

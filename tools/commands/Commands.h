@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/Formats.h"
 #include "shared/CommandLine.h"
 #include "shared/MemoryBudget.h"
 #include "shared/OutputFile.h"
@@ -11,6 +12,13 @@
 #include "shared/Messages.h"
 
 namespace cstool {
+
+// A refusal or failure, and the exit status it ends the command with.
+struct CommandError {
+  std::string message;
+  int status = kExitOk;
+  explicit operator bool() const { return !message.empty(); }
+};
 
 int RunConvert(const Options& options);
 int RunPlanes(const Options& options);
@@ -23,10 +31,25 @@ int Fail(const std::string& message, int status = kExitFailure);
 // The budget of --max-memory, or of half the machine's memory.
 std::uint64_t MemoryBudgetBytes(const Options& options);
 
+// What the options say about reading: the pixel limit, the raw planes'
+// size and sampling, whether the model was given; memory from `memory`.
+ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory);
+// A picture of planes that does not say its model takes --from's; an
+// error line when --from does not give one.
+std::string ApplyFrom(const std::string& path, const Options& options, Picture& picture);
+
 // Reads a picture within --max-pixels, taking its memory from `memory`,
 // passing its notes to `progress`; returns an error line.
 std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
                         Picture& picture, Progress& progress);
+
+// Why `picture` cannot be written to `path` as `format` (its model, or
+// transparency), ending "; nothing written", or nothing.
+std::string RefusalForPicture(const std::string& path, const Picture& picture, const Format& format);
+// "cannot write PATH: REASON" after an encoder failed on `stream`: the
+// system's reason where a write failed, else the encoder's.
+std::string WriteError(const std::string& path, std::FILE* stream, const std::string& encoderError);
+void TellNotes(const NoteList& notes, Progress& progress);
 
 // PNG with the options' compression and quality.
 WriteSettings PngSettings(const Options& options);

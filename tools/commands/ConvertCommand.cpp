@@ -1,8 +1,11 @@
-// colorspace convert: one file, or many into a directory, several at a time.
+// colorspace convert: pictures and streams of frames, one input to one
+// output, many into a directory several at a time, or many into one stream
+// or one numbered sequence of pictures.
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -11,16 +14,25 @@
 #include <vector>
 
 #include "commands/Commands.h"
+#include "commands/FrameSink.h"
+#include "shared/InputFile.h"
 #include "shared/OutputFile.h"
 
 namespace cstool {
 namespace {
 
+// Inputs whose frames go, in order, to one target.
 struct Job {
-  std::string input;
-  std::string output;
-  OutputName name = OutputName::kGiven;
-  WriteSettings settings;
+  std::vector<std::string> inputs;
+  Target target;
+};
+
+// The selection --mask gives, the same for every picture.
+struct Mask {
+  std::string path;
+  std::vector<std::uint8_t> selection;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
 };
 
 // What converting one picture means, once its record and the options are
@@ -31,6 +43,7 @@ struct Plan {
   std::vector<std::uint8_t> selection;  // empty: every pixel
   bool exact = false;
   ModelRecord result;
+  std::string note;  // for a plan that changes only the format
 };
 
 std::vector<std::uint8_t> Complement(const std::vector<std::uint8_t>& selection) {
@@ -67,6 +80,7 @@ std::string PlanMixed(const std::string& path, const ModelRecord& record, const 
 
 std::string MakePlan(const std::string& path, const ModelRecord& record, const Options& options,
                      const std::vector<std::uint8_t>* mask, Plan& plan) {
+  plan = Plan{};
   if (record.Mixed()) return PlanMixed(path, record, options, mask, plan);
   Model model = options.from.value_or(Model::kRGB);
   if (record.model) {
@@ -76,15 +90,18 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
     model = *record.model;
   }
   const Model to = *options.to;
-  if (model == to) return path + " is already " + NameOf(to);
-  if (!Convertible(model, to)) {
-    return "no direct conversion from " + std::string(NameOf(model)) + " to " + NameOf(to) + " (" + path +
-           "); convert to rgb first";
-  }
   plan.from = model;
   plan.to = to;
   plan.result.model = to;
   plan.exact = options.exact;
+  if (model == to) {
+    // A change of format only: the pixels are copied as they are.
+    const std::string taken = record.model || options.from
+                                  ? std::string()
+                                  : " (it records no model, so it is taken as rgb; --from names another)";
+    plan.note = path + " is already " + NameOf(to) + taken + ": its pixels are copied unchanged";
+    return {};
+  }
   if (mask != nullptr) {
     plan.selection = *mask;
     plan.exact = true;
@@ -101,8 +118,9 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
 // --mask-threshold and the pixel is not fully transparent: a mask is an rgb
 // picture, and one that records another model, or a YUV4MPEG2 file, is
 // refused (its black has chroma 128, which would select).
-std::string LoadMask(const Options& options, MemoryBudget::Account& memory, std::vector<std::uint8_t>& mask,
-                     std::int32_t& width, std::int32_t& height, Progress& progress) {
+std::string LoadMask(const Options& options, MemoryBudget::Account& memory, Mask& loaded, Progress& progress) {
+  std::vector<std::uint8_t>& mask = loaded.selection;
+  loaded.path = options.mask;
   Picture picture;
   Options asRgb = options;
   asRgb.from.reset();
@@ -117,8 +135,8 @@ std::string LoadMask(const Options& options, MemoryBudget::Account& memory, std:
            "; a mask is an rgb picture (a pixel selects where it is bright): convert it --to rgb first";
   }
   if (!error.empty()) return error;
-  width = picture.width;
-  height = picture.height;
+  loaded.width = picture.width;
+  loaded.height = picture.height;
   mask.resize(picture.Pixels());
   std::size_t selected = 0;
   const int threshold = options.maskThreshold;
@@ -140,116 +158,147 @@ std::string LoadMask(const Options& options, MemoryBudget::Account& memory, std:
   return {};
 }
 
-std::string ConvertOne(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
-                       std::int32_t maskWidth, std::int32_t maskHeight, MemoryBudget& budget, Progress& progress) {
-  MemoryBudget::Account memory(&budget);
-  Picture picture;
-  std::string error = ReadPicture(job.input, options, memory, picture, progress);
+// One picture or frame, as read from `input`: checked against the mask,
+// its lost selection restored or forgotten, converted as planned.
+std::string ConvertFrame(const std::string& input, Picture& picture, const Options& options, const Mask* mask,
+                         Plan& plan) {
+  std::string error = ApplyFrom(input, options, picture);
   if (!error.empty()) return error;
-  if (mask != nullptr && (maskWidth != picture.width || maskHeight != picture.height)) {
-    return "the mask " + options.mask + " is " + std::to_string(maskWidth) + "x" + std::to_string(maskHeight) + ", " +
-           job.input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
+  if (mask != nullptr && (mask->width != picture.width || mask->height != picture.height)) {
+    return "the mask " + mask->path + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
+           ", " + input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
   }
   if (picture.record.Mixed() && picture.record.selection.empty()) {
     // Another program kept the record but dropped the selection chunk.
     if (options.forgetSelection) {
       picture.record = ModelRecord{};
     } else if (mask != nullptr) {
-      picture.record.selection = *mask;
+      picture.record.selection = mask->selection;
     } else {
-      return job.input +
+      return input +
              " is recorded as mixed, but its selection chunk is missing (another program may have "
              "dropped it): give the selection again with --mask, or --forget-selection";
     }
   }
-  Plan plan;
-  error = MakePlan(job.input, picture.record, options, mask, plan);
+  error = MakePlan(input, picture.record, options, mask != nullptr ? &mask->selection : nullptr, plan);
   if (!error.empty()) return error;
-  error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
-  if (!error.empty()) return job.input + ": " + error;
-  picture.record = std::move(plan.result);
-  return WritePicture(job.output, picture, job.settings, progress, &memory, job.name);
+  if (plan.note.empty()) {
+    error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
+    if (!error.empty()) return input + ": " + error;
+    picture.record = plan.result;
+  }
+  return {};
 }
 
-// One job, whatever goes wrong in it: an exception is that file's failure.
-std::string ConvertOneSafely(const Job& job, const Options& options, const std::vector<std::uint8_t>* mask,
-                             std::int32_t maskWidth, std::int32_t maskHeight, MemoryBudget& budget,
-                             Progress& progress) noexcept {
-  try {
-    return ConvertOne(job, options, mask, maskWidth, maskHeight, budget, progress);
-  } catch (const std::bad_alloc&) {
-    return job.input + ": out of memory";
-  } catch (const std::length_error&) {
-    return job.input + ": too large to hold in memory";
-  } catch (const std::exception& error) {
-    return job.input + ": " + error.what();
-  } catch (...) {
-    return job.input + ": failed";
-  }
-}
-
-// What every output is written as, refused before anything is read when
-// the format cannot hold the result the options ask for.
-std::string ChooseSettings(const Options& options, WriteSettings& settings) {
-  settings = PngSettings(options);
-  std::string error;
-  std::string output = "the outputs";
-  if (!options.outDir.empty()) {
-    if (!options.imageFormat.empty()) settings.format = *FormatNamed(options.imageFormat);
-  } else if (options.operands.size() == 2) {
-    output = options.operands[1];
-    error = ChooseFormat(output, options.imageFormat, settings.format);
-  } else {
-    return {};  // ListJobs refuses
-  }
-  if (error.empty()) {
-    ModelRecord result;
-    result.model = options.to;
-    if (!options.mask.empty()) result.outside = Model::kRGB;  // a masked result is mixed
-    error = RefusalFor(settings.format, result, output);
-    if (!error.empty()) error += "; nothing written";
-  }
-  return error;
-}
-
-// Lists the jobs, refusing before anything is written (the output
-// directory included) an output that is one of the inputs or two inputs
-// that would land on the same output; `usage` tells a usage error.
-std::string ListJobs(const Options& options, const WriteSettings& settings, std::vector<Job>& jobs, bool& usage) {
-  namespace fs = std::filesystem;
-  usage = true;
-  if (!options.outDir.empty()) {
-    if (options.operands.empty()) return "convert needs at least one input";
-    usage = false;
-    std::map<std::string, std::string> byOutput;
-    for (const std::string& input : options.operands) {
-      const std::string output =
-          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(SuffixOf(settings.format))).string();
-      const auto [where, fresh] = byOutput.emplace(output, input);
-      if (!fresh) return where->second + " and " + input + " would both be written to " + output;
-      jobs.push_back({input, output, OutputName::kMade, settings});
+// The frames of every input of the job, in order, into its target; one
+// frame in memory at a time. A stream cut short keeps the frames before the
+// cut; any other failure leaves the target as it was.
+std::string RunJob(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget,
+                   Progress& progress, std::uint64_t totalFrames) {
+  FrameSink sink(job.target);
+  std::uint64_t done = 0;
+  std::string cut;
+  for (std::size_t k = 0; k < job.inputs.size() && cut.empty(); ++k) {
+    const std::string& path = job.inputs[k];
+    MemoryBudget::Account memory(&budget);
+    ReadResult result;
+    std::optional<InputFile> input = InputFile::Open(path, result.error);
+    if (!input) return result.error;
+    const std::unique_ptr<FrameReader> frames = OpenFrames(*input, ReadOptionsFor(options, &memory), result);
+    for (const std::string& note : result.notes) progress.Note(note);
+    if (frames == nullptr) return result.error;
+    if (k == 0) {
+      // A stream's rate and interlacing come from its first input.
+      WriteSettings& settings = sink.Settings();
+      settings.rate = options.fps.value_or(frames->Info().rate.value_or(FrameRate{}));
+      settings.interlace = frames->Info().interlace;
     }
-  } else {
-    if (options.operands.size() != 2) return "convert takes INPUT OUTPUT, or --out-dir DIR INPUT...";
-    jobs.push_back({options.operands[0], options.operands[1], OutputName::kGiven, settings});
+    Picture picture;
+    bool first = true;
+    for (;;) {
+      result = ReadResult{};
+      if (!frames->Next(picture, result)) break;
+      for (const std::string& note : result.notes) progress.Note(note);
+      Plan plan;
+      std::string error = ConvertFrame(path, picture, options, mask, plan);
+      if (!error.empty()) return error;
+      if (first && !plan.note.empty()) progress.Note(plan.note);
+      first = false;
+      error = sink.Add(picture, path, &memory);
+      if (!error.empty()) return error;
+      ++done;
+      if (job.target.kind != Target::Kind::kPicture) progress.Frame(done, totalFrames, path);
+    }
+    for (const std::string& note : result.notes) progress.Note(note);
+    if (!result.Ok()) {
+      // A stream cut short: the frames before the cut are kept.
+      if (sink.Frames() == 0 || job.target.kind == Target::Kind::kPicture) return result.error;
+      cut = result.error;
+    }
   }
-  std::vector<std::string> inputs;
-  std::vector<std::string> outputs;
-  for (const Job& job : jobs) {
-    inputs.push_back(job.input);
-    outputs.push_back(job.output);
+  if (sink.Frames() == 0) return job.inputs.front() + " holds no frame; nothing written";
+  const std::string error = sink.Finish();
+  TellNotes(sink.Notes(), progress);
+  return error.empty() ? cut : error;
+}
+
+// One job, whatever goes wrong in it: an exception is that job's failure.
+std::string RunJobSafely(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget,
+                         Progress& progress, std::uint64_t totalFrames) noexcept {
+  const std::string& input = job.inputs.front();
+  try {
+    return RunJob(job, options, mask, budget, progress, totalFrames);
+  } catch (const std::bad_alloc&) {
+    return input + ": out of memory";
+  } catch (const std::length_error&) {
+    return input + ": too large to hold in memory";
+  } catch (const std::exception& error) {
+    return input + ": " + error.what();
+  } catch (...) {
+    return input + ": failed";
   }
-  if (!options.mask.empty()) inputs.push_back(options.mask);
-  if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
-    usage = true;
-    return "standard input ('-') can be read only once: give it as one input only";
+}
+
+// Before a stream or sequence is written from several inputs, their sizes
+// are read (from the headers only) and must agree; and the frames are
+// counted where the inputs tell. Only regular files are read ahead: the
+// frames of a pipe are checked as they come.
+CommandError ProbeSizes(const Options& options, const std::vector<Job>& jobs, std::uint64_t& totalFrames) {
+  totalFrames = 0;
+  if (jobs.size() != 1) return {};
+  const Job& job = jobs.front();
+  bool counted = true;
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+  std::string first;
+  for (const std::string& path : job.inputs) {
+    std::error_code ignored;
+    if (path == "-" || !std::filesystem::is_regular_file(path, ignored)) {
+      counted = false;
+      continue;
+    }
+    ReadResult result;
+    std::optional<InputFile> input = InputFile::Open(path, result.error);
+    if (!input) return {result.error, kExitFailure};
+    MemoryBudget budget(MemoryBudgetBytes(options));
+    MemoryBudget::Account memory(&budget);
+    const std::unique_ptr<FrameReader> frames = OpenFrames(*input, ReadOptionsFor(options, &memory), result);
+    if (frames == nullptr) return {result.error, kExitFailure};
+    const auto here = std::make_pair(frames->Width(), frames->Height());
+    if (job.inputs.size() > 1 && here.first != 0) {
+      if (size && *size != here) {
+        return {path + " is " + std::to_string(here.first) + "x" + std::to_string(here.second) + " and " + first +
+                    " is " + std::to_string(size->first) + "x" + std::to_string(size->second) +
+                    ": the frames of one stream or sequence have one size; nothing written",
+                kExitFailure};
+      }
+      size = here;
+      first = path;
+    }
+    counted = counted && frames->Info().frames.has_value();
+    totalFrames += frames->Info().frames.value_or(0);
   }
-  usage = false;
-  for (const std::string& output : outputs) {
-    const std::string error = CheckDescriptorOutput(output);
-    if (!error.empty()) return error;
-  }
-  return CheckNotAnInput(outputs, inputs);
+  if (!counted) totalFrames = 0;
+  return {};
 }
 
 // Made only once nothing refuses the batch.
@@ -264,56 +313,154 @@ std::string MakeOutputDirectory(const std::string& dir) {
          (error ? ": " + error.message() : std::string(": it is not a directory"));
 }
 
+// How every output is written, and the refusals that need no input: a
+// format that cannot hold the result the options ask for, or the sampling.
+CommandError ChooseSettings(const Options& options, const std::string& output, WriteSettings& settings) {
+  settings = PngSettings(options);
+  settings.layout = LayoutOf(options.sampling, options.siting);
+  if (options.outDir.empty()) {
+    const std::string error = ChooseFormat(output, options.imageFormat, settings.format);
+    if (!error.empty()) return {error, kExitUsage};
+  } else if (!options.imageFormat.empty()) {
+    settings.format = FormatNamed(options.imageFormat);
+  }
+  const Format& format = *settings.format;
+  const std::string shown = options.outDir.empty() ? output : "the outputs";
+  ModelRecord result;
+  result.model = options.to;
+  if (!options.mask.empty()) result.outside = Model::kRGB;  // a masked result is mixed
+  std::string error = RefusalFor(format, result, shown);
+  if (!error.empty()) return {error + "; nothing written", kExitUsage};
+  if (options.samplingGiven) {
+    error = SamplingRefusal(format, options.sampling, shown);
+    if (!error.empty()) return {error, kExitUsage};
+  }
+  return {};
+}
+
+// Lists the jobs, refusing before anything is written (the output
+// directory included) an output that is one of the inputs, two inputs that
+// would land on the same output, and a stream's inputs of different sizes.
+CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint64_t& totalFrames) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> inputs = options.operands;
+  std::vector<std::string> outputs;
+  std::optional<FramePattern> pattern;
+  if (!options.outDir.empty()) {
+    if (inputs.empty()) return {"convert needs at least one input", kExitUsage};
+    WriteSettings settings;
+    if (CommandError refused = ChooseSettings(options, "", settings)) return refused;
+    std::map<std::string, std::string> byOutput;
+    for (const std::string& input : inputs) {
+      if (input == "-") return {"'-' has no name to write under --out-dir: give it with an output name", kExitUsage};
+      const std::string output =
+          (fs::path(options.outDir) / fs::path(input).filename().replace_extension(SuffixOf(*settings.format)))
+              .string();
+      const auto [where, fresh] = byOutput.emplace(output, input);
+      if (!fresh) return {where->second + " and " + input + " would both be written to " + output, kExitFailure};
+      Target target{settings.format->manyFrames ? Target::Kind::kStream : Target::Kind::kPicture, output, {},
+                    OutputName::kMade, settings};
+      jobs.push_back({{input}, target});
+      outputs.push_back(output);
+    }
+  } else {
+    if (inputs.size() < 2) return {"convert takes INPUT... OUTPUT, or --out-dir DIR INPUT...", kExitUsage};
+    const std::string output = inputs.back();
+    inputs.pop_back();
+    std::string error;
+    pattern = ParseFramePattern(output, error);
+    if (!error.empty()) return {error, kExitUsage};
+    WriteSettings settings;
+    if (CommandError refused = ChooseSettings(options, output, settings)) return refused;
+    Target target{Target::Kind::kPicture, output, pattern, OutputName::kGiven, settings};
+    if (pattern) {
+      if (settings.format->manyFrames) {
+        return {output + " names a sequence of pictures, but " + settings.format->title +
+                    " holds a stream of frames in one file: leave the frame number out",
+                kExitUsage};
+      }
+      target.kind = Target::Kind::kSequence;
+    } else if (settings.format->manyFrames) {
+      target.kind = Target::Kind::kStream;
+    } else if (inputs.size() > 1) {
+      return {"several inputs go to --out-dir, to one stream (.y4m, .yuv) or to a numbered sequence (as "
+              "frames/%04d.png), not to the one picture " +
+                  output,
+              kExitUsage};
+    }
+    jobs.push_back({inputs, target});
+    outputs.push_back(pattern ? FrameName(*pattern, 1) : output);
+  }
+  std::vector<std::string> read = inputs;
+  if (!options.mask.empty()) read.push_back(options.mask);
+  if (std::count(read.begin(), read.end(), "-") > 1) {
+    return {"standard input ('-') can be read only once: give it as one input only", kExitUsage};
+  }
+  for (const std::string& output : outputs) {
+    const std::string error = CheckDescriptorOutput(output);
+    if (!error.empty()) return {error, kExitFailure};
+  }
+  std::string error = CheckNotAnInput(outputs, read);
+  if (error.empty() && pattern) {
+    // Any name of the sequence may be an input's.
+    for (const std::string& input : inputs) {
+      std::string ignored;
+      for (std::uint64_t frame = 1; frame <= inputs.size() + 1 && error.empty(); ++frame) {
+        error = CheckNotAnInput({FrameName(*pattern, frame)}, {input});
+      }
+    }
+  }
+  if (!error.empty()) return {error, kExitFailure};
+  return ProbeSizes(options, jobs, totalFrames);
+}
+
 }  // namespace
 
 int RunConvert(const Options& options) {
   if (!options.to) return Fail("convert needs --to MODEL (see colorspace convert --help)", kExitUsage);
-  WriteSettings settings;
-  std::string error = ChooseSettings(options, settings);
-  if (!error.empty()) return Fail(error, kExitUsage);
   std::vector<Job> jobs;
-  bool usage = false;
-  error = ListJobs(options, settings, jobs, usage);
-  if (!error.empty()) return Fail(error, usage ? kExitUsage : kExitFailure);
+  std::uint64_t totalFrames = 0;
+  if (const CommandError refused = ListJobs(options, jobs, totalFrames)) {
+    return Fail(refused.message, refused.status);
+  }
 
   Progress progress(jobs.size());
   MemoryBudget budget(MemoryBudgetBytes(options));
   MemoryBudget::Account maskMemory(&budget, true);
-  std::vector<std::uint8_t> mask;
-  std::int32_t maskWidth = 0;
-  std::int32_t maskHeight = 0;
+  Mask mask;
   if (!options.mask.empty()) {
+    std::string error;
     try {
-      error = LoadMask(options, maskMemory, mask, maskWidth, maskHeight, progress);
+      error = LoadMask(options, maskMemory, mask, progress);
     } catch (const std::bad_alloc&) {
       error = options.mask + ": out of memory";
     }
     if (!error.empty()) return Fail(error);
   }
-  const std::vector<std::uint8_t>* maskOrNull = options.mask.empty() ? nullptr : &mask;
+  const Mask* maskOrNull = options.mask.empty() ? nullptr : &mask;
   if (!options.outDir.empty()) {
-    error = MakeOutputDirectory(options.outDir);
+    const std::string error = MakeOutputDirectory(options.outDir);
     if (!error.empty()) return Fail(error);
   }
 
-  // The library is stateless and thread-safe: files are simply shared out;
-  // one file alone gets every thread for its compression.
+  // The library is stateless and thread-safe: jobs are simply shared out;
+  // one job alone gets every thread for compressing its pictures.
   const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
   const std::size_t given =
       static_cast<std::size_t>(options.jobs > 0 ? static_cast<unsigned>(options.jobs) : processors);
   const std::size_t workers = std::min(jobs.size(), given);
-  if (jobs.size() == 1) jobs[0].settings.threads = static_cast<int>(given);
+  if (jobs.size() == 1) jobs[0].target.settings.threads = static_cast<int>(given);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&]() noexcept {
     for (std::size_t j = next++; j < jobs.size(); j = next++) {
       const std::string jobError =
-          ConvertOneSafely(jobs[j], options, maskOrNull, maskWidth, maskHeight, budget, progress);
+          RunJobSafely(jobs[j], options, maskOrNull, budget, progress, jobs.size() == 1 ? totalFrames : 0);
       if (!jobError.empty()) {
         progress.Error(jobError);
         failed = true;
       }
-      progress.Done(jobs[j].input);
+      progress.Done(jobs[j].inputs.front());
     }
   };
   {

@@ -8,9 +8,9 @@ int RunPlanes(const Options& options) {
   if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
   WriteSettings settings = PngSettings(options);
   std::string error = ChooseFormat(options.operands[1], options.imageFormat, settings.format);
-  if (error.empty() && settings.format == ImageFormat::kY4m) {
-    error = "the planes are a grey picture, which YUV4MPEG2 does not hold: write " + options.operands[1] +
-            " as .png or .jpg; nothing written";
+  if (error.empty() && settings.format->writeGrey == nullptr) {
+    error = "the planes are a grey picture, which a " + std::string(settings.format->title) +
+            " file does not hold: write " + options.operands[1] + " as .png or .jpg; nothing written";
   }
   if (!error.empty()) return Fail(error, kExitUsage);
   const std::string& input = options.operands[0];

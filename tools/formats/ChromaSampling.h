@@ -33,6 +33,16 @@ namespace cstool {
 
 enum class ChromaSampling { k444, k422, k420, kMono };
 
+// The filters above, as the help and the documentation state them.
+inline constexpr const char* kUpsamplingHelp =
+    "4:2:0 centre (C420jpeg) weighs the four nearest samples 9, 3, 3 and 1 over 16; 4:2:0 left (C420mpeg2) takes "
+    "an even column's sample and the mean of the two beside an odd column, then 3/4 of the nearer row and 1/4 of "
+    "the other; 4:2:0 top-left (C420paldv) and 4:2:2 take the sample where one sits and the mean of the two beside "
+    "where none does; Cmono has chroma 128.";
+inline constexpr const char* kDownsamplingHelp =
+    "4:2:0 centre, the mean of each 2x2 block; 4:2:0 left, [1 2 1]/4 across (centred on the even column) and "
+    "[1 1]/2 down; 4:2:2, [1 2 1]/4 across. Beyond the edges the nearest pixel or sample is repeated.";
+
 // Where 4:2:0 chroma samples sit relative to luma: kCenter between the four
 // luma samples (YUV4MPEG2 C420jpeg and C420), kLeft with the even luma column
 // and halfway between the rows (C420mpeg2), kTopLeft with the even column and

@@ -1,4 +1,7 @@
-// The table of output formats and what each can hold.
+// The table of formats, one row each, and what is done by going through
+// the rows.
+#include "formats/Formats.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,23 +11,56 @@
 #include <utility>
 #include <vector>
 
-#include "formats/Formats.h"
 #include "shared/OutputFile.h"
 
 namespace cstool {
+
+// Each format's reader and writers, in its own folder.
+std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream);
+std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
+std::unique_ptr<FrameReader> OpenJpegReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream);
+std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
+std::unique_ptr<FrameReader> OpenY4mReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenY4mWriter(std::FILE* stream);
+std::unique_ptr<FrameReader> OpenRawReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenRawWriter(std::FILE* stream);
+
 namespace {
+
+constexpr unsigned kEveryModel = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed;
+constexpr unsigned kPlanar = SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) |
+                             SamplingFlag(SamplingChoice::k420);
+
+const Format kFormats[] = {
+    {"png", "PNG", ".png",
+     "any result, with alpha and metadata; the model (and a mask's selection) is recorded, so the way back needs no "
+     "--from",
+     std::string_view("\x89PNG\r\n\x1a\n", 8), OpenPngReader, OpenPngWriter, WriteGreyPng, kEveryModel, true,
+     kEveryMetadataKind, UINT64_MAX, UINT64_MAX, false, SamplingFlag(SamplingChoice::k444), ""},
+    {"jpeg", "JPEG", ".jpg .jpeg",
+     "rgb results for viewing, with the ICC profile, EXIF and density; colour kept at every pixel (4:4:4) from "
+     "quality 90, sampled 4:2:0 below",
+     std::string_view("\xFF\xD8\xFF", 3), OpenJpegReader, OpenJpegWriter, WriteGreyJpeg, kHoldsRgb, false,
+     kIccProfile | kDensity | kExif, kMaxJpegIccBytes, kMaxJpegExifBytes, false, SamplingFlag(SamplingChoice::k444),
+     "its decoder turns what it holds into RGB"},
+    {"y4m", "YUV4MPEG2", ".y4m",
+     "yuv or ycbcr video frames for video tools: 8-bit planes sampled 4:4:4, 4:2:2 or 4:2:0 (--sampling), "
+     "XCOLORRANGE=FULL for yuv, LIMITED for ycbcr",
+     std::string_view("YUV4MPEG2 ", 10), OpenY4mReader, OpenY4mWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0,
+     0, true, kPlanar, "its frames hold luma and colour-difference planes"},
+    {"raw", "raw .yuv", ".yuv",
+     "yuv or ycbcr frames as bare planes, Y then U then V (or UV interleaved, --sampling nv12), with no header: "
+     "reading needs --input-size, --input-sampling and --from",
+     std::string_view(), OpenRawReader, OpenRawWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0, 0, true,
+     kPlanar | SamplingFlag(SamplingChoice::kNv12), "its frames hold luma and colour-difference planes"},
+};
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-const FormatEntry& EntryOf(ImageFormat format) {
-  for (const FormatEntry& entry : kFormats) {
-    if (entry.format == format) return entry;
-  }
-  return kFormats[0];
 }
 
 // "-", an open descriptor's name, or a device or FIFO already there:
@@ -37,103 +73,167 @@ bool IsStreamTarget(const std::string& path) {
          (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
+const char* const kModelNames[] = {"rgb", "yuv", "ycbcr"};
+
+// "png (.png) or y4m (.y4m)": the formats that hold `flag`.
+std::string FormatsHolding(unsigned flag) {
+  std::vector<std::string> names;
+  for (const Format& format : kFormats) {
+    if ((format.models & flag) != 0) names.push_back(std::string(format.name) + " (" + format.suffixes + ")");
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    list += (i == 0 ? "" : (i + 1 == names.size() ? " or " : ", ")) + names[i];
+  }
+  return list;
+}
+
+// "rgb", "yuv or ycbcr": the models a format holds, each after `prefix`.
+std::string ModelsHeld(const Format& format, const std::string& prefix = "") {
+  std::vector<std::string> names;
+  for (unsigned m = 0; m < 3; ++m) {
+    if ((format.models & (1U << m)) != 0) names.push_back(prefix + kModelNames[m]);
+  }
+  std::string list;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    list += (i == 0 ? "" : (i + 1 == names.size() ? " or " : ", ")) + names[i];
+  }
+  return list;
+}
+
 }  // namespace
 
-std::optional<ImageFormat> FormatNamed(const std::string& name) {
-  const std::string lower = Lower(name);
-  for (const FormatEntry& entry : kFormats) {
-    if (lower == entry.name) return entry.format;
+unsigned HeldFlagOf(Model model) { return 1U << static_cast<unsigned>(model); }
+
+PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting) {
+  switch (choice) {
+    case SamplingChoice::k422:
+      return {ChromaSampling::k422, ChromaSiting::kLeft, false};
+    case SamplingChoice::k420:
+      return {ChromaSampling::k420, siting, false};
+    case SamplingChoice::kNv12:
+      return {ChromaSampling::k420, siting, true};
+    default:
+      return {ChromaSampling::k444, ChromaSiting::kCenter, false};
   }
-  if (lower == "jpg") return ImageFormat::kJpeg;
-  return std::nullopt;
 }
 
-std::optional<ImageFormat> FormatBySuffix(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
-  const std::string suffix = Lower(path.substr(dot));
-  for (const FormatEntry& entry : kFormats) {
-    std::istringstream suffixes(entry.suffixes);
+std::span<const Format> AllFormats() { return kFormats; }
+const Format& PngFormat() { return kFormats[0]; }
+
+const Format* FormatNamed(const std::string& name) {
+  const std::string lower = Lower(name);
+  for (const Format& format : kFormats) {
+    if (lower == format.name) return &format;
+    // A suffix names its format too: --format jpg.
+    std::istringstream suffixes(format.suffixes);
     std::string known;
     while (suffixes >> known) {
-      if (suffix == known) return entry.format;
+      if ("." + lower == known) return &format;
     }
   }
-  return std::nullopt;
+  return nullptr;
 }
 
-const char* NameOf(ImageFormat format) { return EntryOf(format).name; }
+const Format* FormatBySuffix(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return nullptr;
+  const std::string suffix = Lower(path.substr(dot));
+  for (const Format& format : kFormats) {
+    std::istringstream suffixes(format.suffixes);
+    std::string known;
+    while (suffixes >> known) {
+      if (suffix == known) return &format;
+    }
+  }
+  return nullptr;
+}
 
-std::string SuffixOf(ImageFormat format) {
-  const std::string suffixes = EntryOf(format).suffixes;
+std::string SuffixOf(const Format& format) {
+  const std::string suffixes = format.suffixes;
   return suffixes.substr(0, suffixes.find(' '));
 }
 
 std::string FormatList() {
   std::string list;
-  for (const FormatEntry& entry : kFormats) {
+  for (const Format& format : kFormats) {
     if (!list.empty()) list += ", ";
-    list += std::string(entry.name) + " (" + entry.suffixes + ")";
+    list += std::string(format.name) + " (" + format.suffixes + ")";
   }
   return list;
 }
 
-std::string ChooseFormat(const std::string& path, const std::string& formatOption, ImageFormat& format) {
-  const std::optional<ImageFormat> bySuffix = FormatBySuffix(path);
+std::string FormatTableMarkdown() {
+  std::string out = "| Format | Suffixes | What it holds |\n|---|---|---|\n";
+  for (const Format& format : kFormats) {
+    std::string suffixes;
+    std::istringstream words(format.suffixes);
+    std::string suffix;
+    while (words >> suffix) suffixes += (suffixes.empty() ? "`" : ", `") + suffix + "`";
+    out += std::string("| `") + format.name + "` | " + suffixes + " | " + format.help + " |\n";
+  }
+  return out;
+}
+
+std::string FormatHelp() {
+  std::string out;
+  for (const Format& format : kFormats) {
+    out += std::string(format.name) + " (" + format.suffixes + "): " + format.help + "\n";
+  }
+  return out;
+}
+
+std::string ChooseFormat(const std::string& path, const std::string& formatOption, const Format*& format) {
+  const Format* bySuffix = FormatBySuffix(path);
   if (!formatOption.empty()) {
-    const std::optional<ImageFormat> named = FormatNamed(formatOption);
-    if (!named) return "--format takes one of " + FormatList();
-    if (bySuffix && *bySuffix != *named) {
-      return path + " is named as " + NameOf(*bySuffix) + " but --format says " + NameOf(*named) +
+    const Format* named = FormatNamed(formatOption);
+    if (named == nullptr) return "--format takes one of " + FormatList();
+    if (bySuffix != nullptr && bySuffix != named) {
+      return path + " is named as " + bySuffix->name + " but --format says " + named->name +
              "; rename the output or leave --format out";
     }
-    format = *named;
+    format = named;
     return {};
   }
-  if (bySuffix) {
-    format = *bySuffix;
+  if (bySuffix != nullptr) {
+    format = bySuffix;
     return {};
   }
   if (IsStreamTarget(path)) {
-    format = ImageFormat::kPng;
+    format = &PngFormat();
     return {};
   }
   return "cannot tell which format to write " + path + " in from its name; the formats are " + FormatList() +
          " (--format chooses one for any name)";
 }
 
-std::string RefusalFor(ImageFormat format, const ModelRecord& record, const std::string& path) {
-  const Model model = record.model.value_or(Model::kRGB);
-  switch (format) {
-    case ImageFormat::kJpeg:
-      if (record.Mixed()) {
-        return "a mixed result cannot be written as JPEG (" + path +
-               "): write .png, which records the models and the selection";
-      }
-      if (model != Model::kRGB) {
-        return std::string(
-                   "a JPEG holds an RGB picture for viewing (its decoder turns what it holds into RGB), so a ") +
-               NameOf(model) + " result cannot be written to " + path +
-               ": write .png (which records the model) or .y4m (for video tools), or convert --to rgb";
-      }
-      return {};
-    case ImageFormat::kY4m:
-      if (record.Mixed()) {
-        return "a mixed result cannot be written as YUV4MPEG2 (" + path +
-               "): its frame has one colour range; write .png, which records the models and the selection";
-      }
-      if (model == Model::kRGB) {
-        return "a .y4m file holds yuv or ycbcr planes, so an rgb result cannot be written to " + path +
-               ": convert --to yuv or --to ycbcr, or write .png or .jpg";
-      }
-      return {};
-    default:
-      return {};
+std::string RefusalFor(const Format& format, const ModelRecord& record, const std::string& path) {
+  const std::string why = *format.modelsWhy != '\0' ? std::string(" (") + format.modelsWhy + ")" : std::string();
+  if (record.Mixed()) {
+    if ((format.models & kHoldsMixed) != 0) return {};
+    return std::string("a ") + format.title + " file holds one model" + why + ", so a mixed result cannot be written to " +
+           path + ": write " + FormatsHolding(kHoldsMixed) + ", which records the models and the selection";
   }
+  const Model model = record.model.value_or(Model::kRGB);
+  if ((format.models & HeldFlagOf(model)) != 0) return {};
+  return std::string("a ") + format.title + " file holds " + ModelsHeld(format) + " pictures" + why + ", so a " +
+         NameOf(model) + " result cannot be written to " + path + ": write " + FormatsHolding(HeldFlagOf(model)) +
+         ", or convert " + ModelsHeld(format, "--to ");
 }
 
-unsigned KeptMetadata(const Metadata& metadata, ImageFormat format, const std::string& path, NoteList& notes) {
-  const FormatEntry& entry = EntryOf(format);
+std::string SamplingRefusal(const Format& format, SamplingChoice choice, const std::string& path) {
+  if ((format.samplings & SamplingFlag(choice)) != 0) return {};
+  static const char* const kNames[] = {"444", "422", "420", "nv12"};
+  std::string held;
+  for (unsigned c = 0; c < 4; ++c) {
+    if ((format.samplings & (1U << c)) != 0) held += (held.empty() ? "" : ", ") + std::string(kNames[c]);
+  }
+  return std::string("--sampling ") + kNames[static_cast<unsigned>(choice)] + " does not apply to " + path + ": a " +
+         format.title + " file is written " + held + " (--sampling chooses for .y4m and .yuv outputs)";
+}
+
+unsigned KeptMetadata(const Metadata& metadata, const Format& format, const std::string& path, NoteList& notes) {
+  const Format& entry = format;
   const unsigned present = PresentMetadata(metadata);
   unsigned keep = present & entry.metadata;
   std::vector<std::string> leftOut;

@@ -1,17 +1,90 @@
-#include "formats/Formats.h"
-
+// Opening an input's frames by its first bytes, and what every reader
+// shares.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
+#include "formats/Formats.h"
 #include "shared/InputFile.h"
 
 namespace cstool {
 namespace {
 
-constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-constexpr unsigned char kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
-constexpr char kY4mSignature[10] = {'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2', ' '};
+// A picture format's one frame, read whole on the first Next.
+class OnePicture : public FrameReader {
+ public:
+  OnePicture(InputFile& input, const ReadOptions& options, std::uint32_t width, std::uint32_t height,
+             PictureReadFunction read)
+      : input_(input), options_(options), read_(read) {
+    width_ = width;
+    height_ = height;
+    info_.frames = 1;
+  }
+  bool Next(Picture& picture, ReadResult& result) override {
+    if (done_) return false;
+    done_ = true;
+    result = read_(input_, options_, picture);
+    return result.Ok();
+  }
+
+ private:
+  InputFile& input_;
+  ReadOptions options_;
+  PictureReadFunction read_;
+  bool done_ = false;
+};
+
+class OnePictureOut : public FrameWriter {
+ public:
+  OnePictureOut(std::FILE* stream, PictureWriteFunction write) : stream_(stream), write_(write) {}
+  std::string Write(const Picture& frame, const WriteContext& context) override {
+    return write_(stream_, frame, context);
+  }
+
+ private:
+  std::FILE* stream_;
+  PictureWriteFunction write_;
+};
+
+// Raw planes have no first bytes to tell them: a .yuv name does, or the
+// options that only raw planes need.
+const Format* RawFormat(const InputFile& input, const ReadOptions& options) {
+  for (const Format& format : AllFormats()) {
+    if (!format.signature.empty()) continue;
+    if (FormatBySuffix(input.Path()) == &format || options.inputSize) return &format;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  std::size_t longest = 0;
+  for (const Format& format : AllFormats()) longest = std::max(longest, format.signature.size());
+  std::string first(longest, '\0');
+  first.resize(input.Peek(first.data(), first.size()));
+  for (const Format& format : AllFormats()) {
+    if (!format.signature.empty() && first.compare(0, format.signature.size(), format.signature) == 0) {
+      return format.openReader(input, options, result);
+    }
+  }
+  if (input.Failed()) {
+    result.error = "cannot read " + input.Path() + ": " + input.Reason();
+    return nullptr;
+  }
+  if (const Format* raw = RawFormat(input, options)) return raw->openReader(input, options, result);
+  std::vector<std::string> titles;
+  for (const Format& format : AllFormats()) {
+    if (!format.signature.empty()) titles.emplace_back(format.title);
+  }
+  std::string known;
+  for (std::size_t i = 0; i < titles.size(); ++i) {
+    known += (i == 0 ? "" : (i + 1 == titles.size() ? " or " : ", ")) + titles[i];
+  }
+  result.error = input.Path() + " is not a " + known +
+                 " file (raw planes are read from a .yuv name, or with --input-size)";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -24,35 +97,56 @@ std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::u
          std::to_string(maxPixels) + " (--max-pixels)";
 }
 
-std::string AdmitPicture(const ReadLimits& limits, const std::string& path, std::uint64_t width, std::uint64_t height,
-                         std::uint64_t decoderBytes) {
-  if (limits.memory == nullptr) return {};
+std::string AdmitPicture(const ReadOptions& options, const std::string& path, std::uint64_t width,
+                         std::uint64_t height, std::uint64_t decoderBytes) {
+  if (options.memory == nullptr) return {};
   // Sizes are checked: a product that would wrap needs more than any budget.
   const auto pixels = CheckedProduct(width, height);
   const auto share = pixels ? CheckedProduct(*pixels, kJobBytesPerPixel) : std::nullopt;
   const auto bytes = share ? CheckedSum(*share, decoderBytes) : std::nullopt;
-  if (!bytes)
+  if (!bytes) {
     return path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is too large to hold in memory";
-  if (limits.memory->Grow(*bytes)) return {};
-  return path + " " + limits.memory->Refusal(*bytes);
+  }
+  if (options.memory->Grow(*bytes)) return {};
+  return path + " " + options.memory->Refusal(*bytes);
 }
 
-ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& picture) {
+std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  try {
+    return Open(input, options, result);
+  } catch (const std::bad_alloc&) {
+    result.error = input.Path() + ": out of memory while reading it";
+  } catch (const std::length_error&) {
+    result.error = input.Path() + ": too large to hold in memory";
+  }
+  return nullptr;
+}
+
+std::unique_ptr<FrameReader> OnePictureReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
+                                              std::uint32_t height, PictureReadFunction read) {
+  return std::make_unique<OnePicture>(input, options, width, height, read);
+}
+
+std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFunction write) {
+  return std::make_unique<OnePictureOut>(stream, write);
+}
+
+ReadResult ReadImage(InputFile& input, const ReadOptions& options, Picture& picture) {
   ReadResult result;
   try {
-    unsigned char signature[sizeof kY4mSignature] = {};
-    const std::size_t got = input.Peek(signature, sizeof signature);
-    if (got >= sizeof kPngSignature && std::memcmp(signature, kPngSignature, sizeof kPngSignature) == 0) {
-      return ReadPng(input, limits, picture);
+    const std::unique_ptr<FrameReader> frames = OpenFrames(input, options, result);
+    if (frames == nullptr) return result;
+    if (!frames->Next(picture, result)) {
+      picture = Picture{};
+      if (result.Ok()) result.error = input.Path() + " holds no frame";
+      return result;
     }
-    if (got >= sizeof kJpegSignature && std::memcmp(signature, kJpegSignature, sizeof kJpegSignature) == 0) {
-      return ReadJpeg(input, limits, picture);
+    ReadResult more;
+    Picture second;
+    if (frames->Info().frames.value_or(2) > 1 && frames->Next(second, more)) {
+      picture = Picture{};
+      result.error = input.Path() + " holds more than one frame, where one picture is read";
     }
-    if (got == sizeof kY4mSignature && std::memcmp(signature, kY4mSignature, sizeof kY4mSignature) == 0) {
-      return ReadY4m(input, limits, picture);
-    }
-    result.error = input.Failed() ? "cannot read " + input.Path() + ": " + input.Reason()
-                                  : input.Path() + " is not a PNG, JPEG or YUV4MPEG2 file";
   } catch (const std::bad_alloc&) {
     picture = Picture{};
     result = ReadResult{};
@@ -65,17 +159,17 @@ ReadResult ReadImage(InputFile& input, const ReadLimits& limits, Picture& pictur
   return result;
 }
 
-ReadResult ReadImage(const std::string& path, const ReadLimits& limits, Picture& picture) {
+ReadResult ReadImage(const std::string& path, const ReadOptions& options, Picture& picture) {
   ReadResult result;
   auto input = InputFile::Open(path, result.error);
   if (!input) return result;
-  return ReadImage(*input, limits, picture);
+  return ReadImage(*input, options, picture);
 }
 
 ReadResult ReadImage(const std::string& path, std::uint64_t maxPixels, Picture& picture) {
-  ReadLimits limits;
-  limits.maxPixels = maxPixels;
-  return ReadImage(path, limits, picture);
+  ReadOptions options;
+  options.maxPixels = maxPixels;
+  return ReadImage(path, options, picture);
 }
 
 }  // namespace cstool

@@ -8,6 +8,8 @@
 #include <iterator>
 
 #include "commands/Commands.h"
+#include "formats/ChromaSampling.h"
+#include "formats/jpeg/JpegSettings.h"
 
 namespace cstool {
 namespace {
@@ -25,73 +27,75 @@ struct CommandInfo {
   int (*run)(const Options&);
 };
 
+// Help texts are paragraphs, wrapped when shown; a paragraph of lines
+// "TERM\tTEXT" is a list, each TEXT wrapped beside its TERM. {name} stands
+// for a value the tool declares elsewhere (see HelpValue).
 const CommandInfo kCommands[] = {
-    {"convert", "convert PNG, JPEG or YUV4MPEG2 pictures; the output's name chooses its format",
+    {"convert", "convert pictures and video frames; the output's name chooses its format",
      "usage: colorspace convert --to MODEL [OPTIONS] INPUT OUTPUT\n"
+     "       colorspace convert --to MODEL [OPTIONS] INPUT... STREAM|SEQUENCE\n"
      "       colorspace convert --to MODEL [OPTIONS] --out-dir DIR INPUT...\n",
-     "Converts PNG, JPEG or YUV4MPEG2 pictures (MODEL: rgb, yuv or ycbcr). The\n"
-     "output's suffix chooses its format:\n"
-     "  .png          any result; the model (and a mask's selection) is recorded\n"
-     "                in the file, so the way back needs no --from\n"
-     "  .jpg, .jpeg   rgb results only (a JPEG's decoder turns what it holds into\n"
-     "                RGB): quality --quality (default 92); colour sampled 4:4:4\n"
-     "                at quality 90 and above, 4:2:0 below\n"
-     "  .y4m          YUV4MPEG2 for video tools: one frame, 8-bit 4:4:4 planes\n"
-     "                (C444), XCOLORRANGE=FULL for yuv, LIMITED for ycbcr\n"
-     "A result the format cannot hold (a yuv, ycbcr or mixed result as JPEG, an\n"
-     "rgb or mixed one as YUV4MPEG2, transparent pixels in either) is refused\n"
-     "with nothing written; any other suffix is refused with the list.\n"
-     "\n"
-     "Kept from the input: a PNG's iCCP, sRGB, gAMA, cHRM, pHYs, tEXt, zTXt,\n"
-     "iTXt and eXIf chunks, every text among them; a JPEG's ICC profile, EXIF and\n"
-     "JFIF density (as iCCP, eXIf and pHYs). A PNG output keeps all of them; a\n"
-     "JPEG output keeps the ICC profile (up to 255 segments), EXIF (up to one\n"
-     "segment) and density; a .y4m keeps none. What an output cannot hold is left\n"
-     "out with a note naming it, and so is a profile that is not an RGB profile\n"
-     "(the outputs are colour pictures). Not kept: other chunks, JPEG comments\n"
-     "and other APPn segments. EXIF orientation is kept as data, never applied\n"
-     "to the pixels. Everything a file holds, its metadata as it is inflated\n"
-     "included, counts against --max-memory.\n",
-     "OUTPUT may be '-' (standard output), /dev/stdout, /dev/fd/N, a device or a\n"
-     "FIFO: it is then written directly. Other outputs are written to a temporary\n"
-     "file and renamed into place only when complete, so a failed or interrupted\n"
-     "run leaves existing files as they were; a symbolic link keeps pointing at\n"
-     "the replaced file, which keeps its permissions, owner and group. An existing\n"
-     "output you may not write, or whose owner or group the replacement could not\n"
-     "keep, is refused. An output that is one of the inputs is refused ('-' too,\n"
-     "when standard output is an input). With --out-dir, an output name that is\n"
-     "already a symbolic link, a FIFO or a device is refused, never followed or\n"
-     "opened. INPUT may be '-' (standard input) or a pipe: PNG, JPEG and\n"
-     "YUV4MPEG2 are told apart by their first bytes.\n"
-     "Alpha passes through. JPEG: colour and grey files are read (grey as grey\n"
-     "RGB), CMYK files are refused, and EXIF orientation is not applied. A damaged\n"
-     "JPEG (cut short, corrupt data: anything the decoder warns about) or one\n"
-     "with more than 500 scans is refused. YUV4MPEG2: only a single 8-bit C444\n"
-     "frame is read (other sampling is refused by name); XCOLORRANGE=FULL is\n"
-     "read as yuv, LIMITED as ycbcr, and without it --from yuv or ycbcr is\n"
-     "needed.\n",
+     "Converts pictures and video frames between rgb, yuv (full range) and ycbcr (studio range), with the BT.601 "
+     "matrix; yuv and ycbcr convert through rgb, rounding twice (see --exact). The output's name chooses its "
+     "format:\n\n"
+     "{formats}\n\n"
+     "A result a format cannot hold is refused before anything is written, and so is any other name (--format "
+     "chooses a format for any name).\n\n"
+     "Frames: a YUV4MPEG2 or raw input may hold many frames, converted one at a time with one frame in memory, "
+     "from a file or a pipe. Several inputs with one stream output (.y4m, .yuv, or '-' with --format y4m) make one "
+     "stream, frames in the order given, all of one size. An output name with a frame number, as frames/%04d.png "
+     "(%d, %Nd or %0Nd; %% is a %), writes a picture a frame, the first numbered 1. A stream cut short keeps the "
+     "frames before the cut, and the run ends with status 1.\n\n"
+     "YUV4MPEG2 is read in C444, C422, C420jpeg (and C420), C420mpeg2, C420paldv and Cmono, 8 bits a sample; "
+     "other tags are refused by name. XCOLORRANGE=FULL is read as yuv, LIMITED as ycbcr, and a stream that does "
+     "not say is taken as ycbcr, as video tools take it, with a note (--from yuv reads it as full range). Reduced "
+     "chroma is brought to every pixel by bilinear interpolation at the positions the tag states, in integers "
+     "rounded half up once: {upsampling} Chroma written 4:2:2 or 4:2:0 is reduced by a filter that matches the "
+     "siting, rounded half up once: {downsampling} Interlaced 4:2:0 (It, Ib) is refused; the interlacing of 4:4:4 "
+     "and 4:2:2 is carried to a .y4m output.\n\n"
+     "HD video is usually BT.709, and a .y4m does not say which matrix it holds: have ffmpeg write BT.601, as "
+     "ffmpeg -i clip.mp4 -vf scale=out_color_matrix=bt601:out_range=tv -pix_fmt yuv420p -f yuv4mpegpipe - "
+     "(out_range=pc and yuvj420p for full range), so that no colour shifts unawares.\n\n"
+     "Kept from the input: a PNG's iCCP, sRGB, gAMA, cHRM, pHYs, tEXt, zTXt, iTXt and eXIf chunks, every text "
+     "among them; a JPEG's ICC profile, EXIF and JFIF density (as iCCP, eXIf and pHYs). A PNG output keeps all of "
+     "them; a JPEG output keeps the ICC profile (up to 255 segments), EXIF (up to one segment) and density; a "
+     ".y4m or .yuv keeps none. What an output cannot hold is left out with a note naming it, and so is a profile "
+     "that is not an RGB profile (the outputs are colour pictures). Not kept: other chunks, JPEG comments and "
+     "other APPn segments. EXIF orientation is kept as data, never applied to the pixels. Everything a file "
+     "holds, its metadata as it is inflated included, counts against --max-memory.\n",
+     "OUTPUT may be '-' (standard output), /dev/stdout, /dev/fd/N, a device or a FIFO: it is then written "
+     "directly. Other outputs are written to a temporary file and renamed into place only when complete, so a "
+     "failed or interrupted run leaves existing files as they were (a sequence keeps the pictures already "
+     "finished); a symbolic link keeps pointing at the replaced file, which keeps its permissions, owner and "
+     "group. An existing output you may not write, or whose owner or group the replacement could not keep, is "
+     "refused. An output that is one of the inputs is refused ('-' too, when standard output is an input). With "
+     "--out-dir, an output name that is already a symbolic link, a FIFO or a device is refused, never followed or "
+     "opened.\n\n"
+     "INPUT may be '-' (standard input) or a pipe: PNG, JPEG and YUV4MPEG2 are told apart by their first bytes; "
+     "raw planes are read from a .yuv name, or from '-' with --input-size. Alpha passes through. JPEG: colour and "
+     "grey files are read (grey as grey RGB), CMYK files are refused, and EXIF orientation is not applied. A "
+     "damaged JPEG (cut short, corrupt data: anything the decoder warns about) or one with more than "
+     "{max-scans} scans is refused.\n",
      RunConvert},
     {"planes", "show a picture's three components side by side in grey",
      "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT\n",
-     "Writes the picture's three components side by side as grey images (one\n"
-     "above the other for a picture too wide for that). An RGB\n"
-     "picture is converted exactly to --model first (default yuv); a YUV or\n"
-     "YCbCr picture is shown as it is. A mixed picture (the output of a masked\n"
-     "conversion) is refused. OUTPUT is PNG or grey JPEG, by its suffix.\n",
+     "Writes the picture's three components side by side as grey images (one above the other for a picture too "
+     "wide for that). An RGB picture is converted exactly to --model first (default yuv); a YUV or YCbCr picture "
+     "is shown as it is. A mixed picture (the output of a masked conversion) is refused. OUTPUT is PNG or grey "
+     "JPEG, by its suffix.\n",
      "", RunPlanes},
     {"pixel", "convert one colour",
      "usage: colorspace pixel --to MODEL [--from MODEL] [--format=text|hex|csv] A B C\n"
      "       colorspace pixel --to MODEL [--from MODEL] [--format=text|hex|csv] '#AABBCC'\n",
-     "Converts one colour exactly (truncated) and prints its components:\n"
-     "  text   R 255 G 0 B 0 #FF0000, Y 76 U 85 V 255 #4C55FF, Y 81 Cb 90 Cr 239 #515AEF\n"
-     "  hex    #4C55FF\n"
-     "  csv    76,85,255\n",
+     "Converts one colour exactly (truncated) and prints its components:\n\n"
+     "text\tR 255 G 0 B 0 #FF0000, Y 76 U 85 V 255 #4C55FF, Y 81 Cb 90 Cr 239 #515AEF\n"
+     "hex\t#4C55FF\n"
+     "csv\t76,85,255\n",
      "", RunPixel},
     {"demo", "convert a colour chart both ways and print the round-trip error",
      "usage: colorspace demo [--compression fast|default|best] [DIR]\n",
-     "Builds a colour chart, converts it to YUV and YCbCr and back on both paths,\n"
-     "writes the pictures and their planes into DIR (default: the current\n"
-     "directory), and prints the round-trip error of each.\n",
+     "Builds a colour chart, converts it to YUV and YCbCr and back on both paths, writes the pictures and their "
+     "planes into DIR (default: the current directory), and prints the round-trip error of each.\n",
      "", RunDemo},
 };
 
@@ -130,6 +134,14 @@ std::string MaxMemoryValue(const std::string& value, Options& options) {
   if (!amount || *amount > UINT64_MAX / unit) return "--max-memory takes a positive number of bytes, or of K, M or G";
   options.maxMemory = *amount * unit;
   return {};
+}
+
+std::optional<SamplingChoice> SamplingValue(const std::string& value, bool nv12) {
+  if (value == "444") return SamplingChoice::k444;
+  if (value == "422") return SamplingChoice::k422;
+  if (value == "420") return SamplingChoice::k420;
+  if (nv12 && value == "nv12") return SamplingChoice::kNv12;
+  return std::nullopt;
 }
 
 struct OptionInfo {
@@ -188,7 +200,7 @@ const OptionInfo kOptions[] = {
        o.outDir = v;
        return std::string();
      }},
-    {"--format", "png|jpeg|y4m", "convert planes",
+    {"--format", "png|jpeg|y4m|raw", "convert planes",
      "the output's format, for '-', devices and names without a known suffix (default for '-', devices and FIFOs: "
      "png); it must agree with a known suffix",
      [](const std::string& v, Options& o) {
@@ -241,6 +253,61 @@ const OptionInfo kOptions[] = {
          return std::string("--compression takes fast, default or best");
        }
        return std::string();
+     }},
+    {"--sampling", "444|422|420|nv12", "convert",
+     "how a .y4m or .yuv output's chroma is sampled (default 444, every pixel): 422 halves it across, 420 across and "
+     "down (the filter matches --chroma-siting), nv12 is 420 with U and V interleaved (.yuv only)",
+     [](const std::string& v, Options& o) {
+       const auto choice = SamplingValue(v, true);
+       if (!choice) return std::string("--sampling takes 444, 422, 420 or nv12");
+       o.sampling = *choice;
+       o.samplingGiven = true;
+       return std::string();
+     }},
+    {"--chroma-siting", "center|left", "convert",
+     "where 4:2:0 chroma sits, written (C420jpeg or C420mpeg2) or read from raw planes: center, between four pixels "
+     "(the default, as pictures have it), or left, beside the even column (as MPEG-2 and H.264 video have it)",
+     [](const std::string& v, Options& o) {
+       if (v == "center") {
+         o.siting = ChromaSiting::kCenter;
+       } else if (v == "left") {
+         o.siting = ChromaSiting::kLeft;
+       } else {
+         return std::string("--chroma-siting takes center or left");
+       }
+       o.sitingGiven = true;
+       return std::string();
+     }},
+    {"--fps", "N[:D]", "convert",
+     "the frame rate of a stream written: N frames per D seconds (default: the input stream's, else 25)",
+     [](const std::string& v, Options& o) {
+       const std::size_t colon = v.find(':');
+       const auto numerator = PositiveNumber(v.substr(0, colon));
+       const auto denominator = colon == std::string::npos ? std::optional<std::uint64_t>(1)
+                                                           : PositiveNumber(v.substr(colon + 1));
+       if (!numerator || !denominator || *numerator > UINT32_MAX || *denominator > UINT32_MAX) {
+         return std::string("--fps takes N or N:D, positive whole numbers");
+       }
+       o.fps = FrameRate{static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator)};
+       return std::string();
+     }},
+    {"--input-size", "WxH", "convert planes",
+     "the size of the frames of raw planes read (a .yuv input, or '-' with these options)",
+     [](const std::string& v, Options& o) {
+       const std::size_t x = v.find('x');
+       const auto width = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(0, x));
+       const auto height = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(x + 1));
+       if (!width || !height || *width > kMaxPngSide || *height > kMaxPngSide) {
+         return std::string("--input-size takes WxH, as 1920x1080");
+       }
+       o.inputSize.emplace(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height));
+       return std::string();
+     }},
+    {"--input-sampling", "444|422|420|nv12", "convert planes",
+     "how the chroma of raw planes read is sampled (--chroma-siting tells where 4:2:0 chroma sits)",
+     [](const std::string& v, Options& o) {
+       o.inputSampling = SamplingValue(v, true);
+       return o.inputSampling ? std::string() : std::string("--input-sampling takes 444, 422, 420 or nv12");
      }},
     {"--max-pixels", "N", "convert planes",
      "refuse inputs larger than N pixels from their header, before reading on (default 134217728)",
@@ -308,6 +375,69 @@ std::string OptionsHelp(const std::string& command) {
       out += left + std::string(kHelpColumn - left.size(), ' ');
     }
     out += Wrap(option.help, kHelpColumn, kHelpColumn);
+  }
+  return out;
+}
+
+// A value the help names in braces, declared where the tool uses it.
+std::string HelpValue(const std::string& name) {
+  if (name == "formats") {
+    std::string list;
+    for (const Format& format : AllFormats()) {
+      list += std::string(list.empty() ? "" : "\n") + format.name + " (" + format.suffixes + ")\t" + format.help;
+    }
+    return list;
+  }
+  if (name == "upsampling") return kUpsamplingHelp;
+  if (name == "downsampling") return kDownsamplingHelp;
+  if (name == "max-scans") return std::to_string(kMaxJpegScans);
+  return "{" + name + "}";
+}
+
+// `text` with each {name} replaced by its value.
+std::string WithValues(const std::string& text) {
+  std::string out;
+  std::size_t at = 0;
+  for (std::size_t open = text.find('{'); open != std::string::npos; open = text.find('{', at)) {
+    const std::size_t close = text.find('}', open);
+    if (close == std::string::npos) break;
+    out += text.substr(at, open - at) + HelpValue(text.substr(open + 1, close - open - 1));
+    at = close + 1;
+  }
+  return out + text.substr(at);
+}
+
+// Paragraphs wrapped to the width; a list's terms in a column of their own.
+std::string Paragraphs(const std::string& text) {
+  constexpr std::size_t kTermColumn = 18;
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find("\n\n", at);
+    if (end == std::string::npos) end = text.size();
+    std::string paragraph = text.substr(at, end - at);
+    while (!paragraph.empty() && paragraph.back() == '\n') paragraph.pop_back();
+    if (!out.empty()) out += "\n";
+    if (paragraph.find('\t') != std::string::npos) {
+      std::size_t line = 0;
+      while (line < paragraph.size()) {
+        std::size_t lineEnd = paragraph.find('\n', line);
+        if (lineEnd == std::string::npos) lineEnd = paragraph.size();
+        const std::string item = paragraph.substr(line, lineEnd - line);
+        const std::size_t tab = item.find('\t');
+        std::string term = "  " + item.substr(0, tab);
+        if (term.size() + 2 > kTermColumn) {
+          out += term + "\n" + std::string(kTermColumn, ' ');
+        } else {
+          out += term + std::string(kTermColumn - term.size(), ' ');
+        }
+        out += Wrap(item.substr(tab + 1), kTermColumn, kTermColumn);
+        line = lineEnd + 1;
+      }
+    } else {
+      out += Wrap(paragraph, 0, 0);
+    }
+    at = end + 2;
   }
   return out;
 }
@@ -410,8 +540,9 @@ std::string ParseCommandLine(int argc, char** argv, Options& options) {
 std::string HelpFor(const std::string& command) {
   for (const CommandInfo& info : kCommands) {
     if (command != info.name) continue;
-    std::string help = std::string(info.usage) + "\n" + info.description + "\n" + OptionsHelp(command);
-    if (*info.notes != '\0') help += std::string("\n") + info.notes;
+    std::string help =
+        std::string(info.usage) + "\n" + Paragraphs(WithValues(info.description)) + "\n" + OptionsHelp(command);
+    if (*info.notes != '\0') help += "\n" + Paragraphs(WithValues(info.notes));
     return help + "\n" + kExitStatusHelp;
   }
   return ProgramHelp() + "\n" + kExitStatusHelp;

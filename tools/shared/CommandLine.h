@@ -40,6 +40,14 @@ struct Options {
   PixelFormat format = PixelFormat::kText;  // pixel's --format
   std::string imageFormat;                  // --format of the commands writing pictures, as given
   int quality = kDefaultJpegQuality;
+  // Streams of frames.
+  SamplingChoice sampling = SamplingChoice::k444;  // how .y4m and .yuv outputs are written
+  bool samplingGiven = false;
+  ChromaSiting siting = ChromaSiting::kCenter;     // of 4:2:0 written, and of raw 4:2:0 read
+  bool sitingGiven = false;
+  std::optional<FrameRate> fps;
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> inputSize;  // raw input
+  std::optional<SamplingChoice> inputSampling;                       // raw input
 };
 
 // Parses argv[1...]. Returns an error line for a usage error, else nothing.

@@ -41,6 +41,7 @@ InputFile::InputFile(InputFile&& other) noexcept
       file_(other.file_),
       owned_(other.owned_),
       pending_(std::move(other.pending_)),
+      consumed_(other.consumed_),
       failed_(other.failed_),
       reason_(std::move(other.reason_)) {
   other.file_ = nullptr;
@@ -57,7 +58,9 @@ std::size_t InputFile::Read(void* into, std::size_t size) {
   std::memcpy(bytes, pending_.data(), done);
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
   if (done < size && file_ != nullptr && !failed_) {
-    done += std::fread(bytes + done, 1, size - done, file_);
+    const std::size_t got = std::fread(bytes + done, 1, size - done, file_);
+    consumed_ += got;
+    done += got;
     if (std::ferror(file_) != 0) {
       failed_ = true;
       reason_ = std::strerror(errno);
@@ -66,11 +69,21 @@ std::size_t InputFile::Read(void* into, std::size_t size) {
   return done;
 }
 
+std::optional<std::uint64_t> InputFile::RemainingBytes() const {
+  struct stat status {};
+  if (file_ == nullptr || ::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  // What was read from the file, less what was only peeked at.
+  const std::uint64_t read = consumed_ - pending_.size();
+  return size >= read ? size - read : 0;
+}
+
 std::size_t InputFile::Peek(void* into, std::size_t size) {
   if (pending_.size() < size && file_ != nullptr && !failed_) {
     const std::size_t had = pending_.size();
     pending_.resize(size);
     const std::size_t got = std::fread(pending_.data() + had, 1, size - had, file_);
+    consumed_ += got;
     pending_.resize(had + got);
     if (std::ferror(file_) != 0) {
       failed_ = true;

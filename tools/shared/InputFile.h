@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,6 +31,9 @@ class InputFile {
   // them again.
   std::size_t Peek(void* into, std::size_t size);
   bool Failed() const { return failed_; }
+  // The bytes left to read in a regular file; nothing for a pipe or a
+  // device, whose end is known only when reached.
+  std::optional<std::uint64_t> RemainingBytes() const;
   // Why reading failed, as the system says it.
   const std::string& Reason() const { return reason_; }
   const std::string& Path() const { return path_; }
@@ -41,6 +45,7 @@ class InputFile {
   std::FILE* file_ = nullptr;
   bool owned_ = false;
   std::vector<unsigned char> pending_;  // peeked, not yet read
+  std::uint64_t consumed_ = 0;          // read from the file, pending included
   bool failed_ = false;
   std::string reason_;
 };

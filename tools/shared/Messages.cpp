@@ -66,13 +66,37 @@ std::vector<std::string> NoteList::Lines() const {
   return lines;
 }
 
-Progress::Progress(std::size_t total) : total_(total), enabled_(total > 1 && ::isatty(STDERR_FILENO) != 0) {}
+Progress::Progress(std::size_t total)
+    : total_(total), terminal_(::isatty(STDERR_FILENO) != 0) {
+  enabled_ = total > 1 && terminal_;
+}
 
 void Progress::Draw() {
   if (!enabled_) return;
-  std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done_, total_, WithoutControls(last_).c_str());
+  if (frame_ > 0) {
+    const std::string of = frames_ > 0 ? " of " + std::to_string(frames_) : std::string();
+    std::fprintf(stderr, "\r\033[K[frame %llu%s] %s", static_cast<unsigned long long>(frame_), of.c_str(),
+                 WithoutControls(last_).c_str());
+  } else {
+    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done_, total_, WithoutControls(last_).c_str());
+  }
   std::fflush(stderr);
   drawn_ = true;
+}
+
+void Progress::Frame(std::uint64_t done, std::uint64_t total, const std::string& name) noexcept {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Only the one job of a run counts frames on the line.
+  if (total_ != 1 || !terminal_) return;
+  enabled_ = true;
+  frame_ = done;
+  frames_ = total;
+  try {
+    last_ = name;
+    Draw();
+  } catch (const std::bad_alloc&) {
+    // The line waits for the next frame.
+  }
 }
 
 void Progress::Say(const std::string& line) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -44,6 +45,9 @@ class Progress {
 
   // A file is done (successfully or not): "[done/total] name".
   void Done(const std::string& name) noexcept;
+  // A frame of a stream is done: "[frame done of total] name", shown on a
+  // terminal whatever the number of files; total 0: not known.
+  void Frame(std::uint64_t done, std::uint64_t total, const std::string& name) noexcept;
   // "colorspace: note: ..." and "colorspace: ...", each on its own line.
   void Note(const std::string& text) noexcept;
   void Error(const std::string& text) noexcept;
@@ -59,7 +63,10 @@ class Progress {
   std::size_t total_;
   std::size_t done_ = 0;
   std::string last_;
+  std::uint64_t frame_ = 0;
+  std::uint64_t frames_ = 0;
   bool enabled_;
+  bool terminal_;
   bool drawn_ = false;
 };
 

@@ -22,11 +22,13 @@ std::string IccColourSpace(const std::vector<std::uint8_t>& profile) {
   return std::string(profile.begin() + kColourSpaceAt, profile.begin() + kColourSpaceAt + 4);
 }
 
-bool Convertible(Model from, Model to) { return from != to && (from == Model::kRGB || to == Model::kRGB); }
+bool Convertible(Model from, Model to) { return from != to; }
 
-std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
-                          bool exact) {
-  if (!Convertible(from, to)) return "no conversion from " + std::string(NameOf(from)) + " to " + NameOf(to);
+namespace {
+
+// One step the library takes: to or from rgb.
+std::string ConvertStep(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
+                        bool exact) {
   std::vector<std::uint8_t> everything;
   if (selection == nullptr && exact) {
     everything.assign(picture.Pixels(), 1);
@@ -47,6 +49,19 @@ std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vec
   }
   if (!done || image.nFormat != FormatCodeOf(to)) return "the library refused the conversion";
   return {};
+}
+
+}  // namespace
+
+std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
+                          bool exact) {
+  if (from == to) return {};
+  if (from != Model::kRGB && to != Model::kRGB) {
+    // yuv and ycbcr meet in rgb: two conversions, each rounding once.
+    const std::string error = ConvertStep(picture, from, Model::kRGB, selection, exact);
+    return error.empty() ? ConvertStep(picture, Model::kRGB, to, selection, exact) : error;
+  }
+  return ConvertStep(picture, from, to, selection, exact);
 }
 
 GreyPicture Planes(const Picture& picture) {

@@ -102,14 +102,16 @@ struct GreyPicture {
   std::vector<std::uint8_t> grey;
 };
 
-// Whether the library converts between the two models in one step.
+// Whether converting between the two models changes the pixels.
 bool Convertible(Model from, Model to);
 
 // Converts the pixels of `picture` from `from` to `to` in place with the
 // library: every pixel by the fast path, or with `exact` by the exact path;
 // or, given a selection (one byte per pixel, non-zero selects), only the
-// selected pixels, exactly. Returns an error line, or nothing. The record is
-// left to the caller.
+// selected pixels, exactly. yuv and ycbcr convert through rgb, two
+// conversions that each round (or truncate) once; the same model is left
+// as it is. Returns an error line, or nothing. The record is left to the
+// caller.
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
                           bool exact);
 

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "formats/Formats.h"
+#include "formats/jpeg/JpegSettings.h"
 #include "shared/InputFile.h"
 
 namespace cstool {
@@ -277,46 +278,70 @@ Metadata JpegMetadata(JpegReader& reader, std::string& note) {
   return metadata;
 }
 
+// A JPEG as a reader of one frame: the header on opening (so that the size
+// and the limits are known before the pixels), the pixels on Next.
+class JpegFrame : public FrameReader {
+ public:
+  JpegFrame(InputFile& input, const ReadOptions& options)
+      : input_(input), options_(options), reader_(input, kMaxJpegScans, options.memory) {
+    info_.frames = 1;
+  }
+
+  std::string Open() {
+    const std::string& path = input_.Path();
+    const std::string error = reader_.ReadHeader();
+    if (!error.empty()) return reader_.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
+    if (reader_.Cmyk()) return path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
+    width_ = reader_.Width();
+    height_ = reader_.Height();
+    return CheckPixelLimit(path, width_, height_, options_.maxPixels);
+  }
+
+  bool Next(Picture& picture, ReadResult& result) override {
+    if (done_) return false;
+    done_ = true;
+    const std::string& path = input_.Path();
+    result.error = AdmitPicture(options_, path, width_, height_, reader_.DecoderBytes());
+    if (!result.error.empty()) return false;
+    std::string note;
+    picture.metadata = JpegMetadata(reader_, note);
+    if (!note.empty()) result.notes.push_back(path + ": " + note);
+    const std::uint64_t metadataBytes = picture.metadata.icc.size() + picture.metadata.exif.size();
+    if (options_.memory != nullptr && !options_.memory->Grow(metadataBytes)) {
+      picture = Picture{};
+      result.error = path + " " + options_.memory->Refusal(metadataBytes);
+      return false;
+    }
+    picture.width = static_cast<std::int32_t>(width_);
+    picture.height = static_cast<std::int32_t>(height_);
+    picture.hasAlpha = false;
+    picture.lossy = true;
+    picture.record = ModelRecord{};
+    picture.needsModel = false;
+    picture.bgra.resize(std::size_t{4} * width_ * height_);
+    const std::string error = reader_.ReadPixels(picture.bgra.data());
+    if (!error.empty()) {
+      picture = Picture{};
+      result.error = path + ": unreadable JPEG (" + error + ")";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  InputFile& input_;
+  ReadOptions options_;
+  JpegReader reader_;
+  bool done_ = false;
+};
+
 }  // namespace
 
-ReadResult ReadJpeg(InputFile& input, const ReadLimits& limits, Picture& picture) {
-  ReadResult result;
-  const std::string& path = input.Path();
-  JpegReader reader(input, kMaxJpegScans, limits.memory);
-  std::string error = reader.ReadHeader();
-  if (!error.empty()) {
-    result.error = reader.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
-    return result;
-  }
-  if (reader.Cmyk()) {
-    result.error = path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
-    return result;
-  }
-  result.error = CheckPixelLimit(path, reader.Width(), reader.Height(), limits.maxPixels);
-  if (!result.error.empty()) return result;
-  result.error = AdmitPicture(limits, path, reader.Width(), reader.Height(), reader.DecoderBytes());
-  if (!result.error.empty()) return result;
-  std::string note;
-  picture.metadata = JpegMetadata(reader, note);
-  if (!note.empty()) result.notes.push_back(path + ": " + note);
-  const std::uint64_t metadataBytes = picture.metadata.icc.size() + picture.metadata.exif.size();
-  if (limits.memory != nullptr && !limits.memory->Grow(metadataBytes)) {
-    picture = Picture{};
-    result.error = path + " " + limits.memory->Refusal(metadataBytes);
-    return result;
-  }
-  picture.width = static_cast<std::int32_t>(reader.Width());
-  picture.height = static_cast<std::int32_t>(reader.Height());
-  picture.hasAlpha = false;
-  picture.lossy = true;
-  picture.bgra.resize(std::size_t{4} * reader.Width() * reader.Height());
-  error = reader.ReadPixels(picture.bgra.data());
-  if (!error.empty()) {
-    picture = Picture{};
-    result.error = path + ": unreadable JPEG (" + error + ")";
-    return result;
-  }
-  return result;
+std::unique_ptr<FrameReader> OpenJpegReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  auto frame = std::make_unique<JpegFrame>(input, options);
+  result.error = frame->Open();
+  if (!result.error.empty()) return nullptr;
+  return frame;
 }
 
 }  // namespace cstool

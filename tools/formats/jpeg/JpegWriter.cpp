@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/Formats.h"
+#include "formats/jpeg/JpegSettings.h"
 
 namespace cstool {
 namespace {
@@ -136,14 +137,16 @@ std::string Write(std::FILE* stream, Source source, MemoryBudget::Account* memor
   return std::fflush(stream) == 0 ? std::string() : std::string("write failed");
 }
 
-}  // namespace
-
 std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context) {
   return Write(stream,
                {picture.width, picture.height, picture.bgra.data(), 4, context.settings.quality, &picture.metadata,
                 context.keep, true},
                context.memory);
 }
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream) { return OnePictureWriter(stream, WriteJpeg); }
 
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
   return Write(stream,

@@ -163,7 +163,7 @@ class ChunkWatch {
 // callbacks build no object that a jump would skip: they write their
 // message into `error` and jump only once their locals are gone.
 struct ReadState {
-  ReadState(InputFile& from, const ReadLimits& limits) : input(&from), watch(from.Path(), limits.maxPixels) {
+  ReadState(InputFile& from, const ReadOptions& limits) : input(&from), watch(from.Path(), limits.maxPixels) {
     memory.account = limits.memory;
     error.owner = this;
   }
@@ -490,7 +490,7 @@ bool CopyMetadata(ReadState& state, png_structp png, png_infop info) noexcept {
 }
 
 // Takes the picture's memory once admitted; false when there is none.
-bool TakeMemory(ReadState& state, const ReadLimits& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
+bool TakeMemory(ReadState& state, const ReadOptions& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
                 std::vector<png_bytep>& rows) noexcept {
   try {
     const std::string refusal =
@@ -535,7 +535,7 @@ int ExpandPalette(Picture& picture, const png_color* colours, int entries, const
 // libpng reports errors by long jump, so this function keeps no object with
 // a destructor between the jump target and the calls that may jump; the
 // caller owns the buffers.
-bool ReadWithLibpng(ReadState& state, const ReadLimits& limits, Picture& picture, std::vector<png_bytep>& rows,
+bool ReadWithLibpng(ReadState& state, const ReadOptions& limits, Picture& picture, std::vector<png_bytep>& rows,
                     bool& reduced16) {
   png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &state.error, OnPngError, OnReadWarning,
                                              &state.memory, AllocateForPng, FreeForPng);
@@ -617,9 +617,7 @@ bool ReadWithLibpng(ReadState& state, const ReadLimits& limits, Picture& picture
   return copied;
 }
 
-}  // namespace
-
-ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture) {
+ReadResult ReadPng(InputFile& input, const ReadOptions& limits, Picture& picture) {
   ReadResult result;
   const std::string& path = input.Path();
   std::vector<png_bytep> rows;
@@ -649,6 +647,23 @@ ReadResult ReadPng(InputFile& input, const ReadLimits& limits, Picture& picture)
   if (reduced16) result.notes.push_back(path + ": 16-bit samples reduced to 8 bits");
   for (const std::string& note : state.notes.Lines()) result.notes.push_back(path + ": " + note);
   return result;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  // The size from the header chunk, which comes first; libpng checks it
+  // again when it reads the picture.
+  unsigned char start[24] = {};
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  if (input.Peek(start, sizeof start) == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
+    width = BigEndian(start + 16);
+    height = BigEndian(start + 20);
+    result.error = CheckPixelLimit(input.Path(), width, height, options.maxPixels);
+    if (!result.error.empty()) return nullptr;
+  }
+  return OnePictureReader(input, options, width, height, ReadPng);
 }
 
 }  // namespace cstool

@@ -201,8 +201,6 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   return {};
 }
 
-}  // namespace
-
 std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context) {
   WriteJob job{{picture.width, picture.height, picture.bgra.data(), 4, picture.hasAlpha},
                context.settings.compression,
@@ -214,6 +212,10 @@ std::string WritePng(std::FILE* stream, const Picture& picture, const WriteConte
   if (picture.record.Mixed()) job.selection = PackSelection(picture.record.selection, picture.width, picture.height);
   return Write(stream, job, context);
 }
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream) { return OnePictureWriter(stream, WritePng); }
 
 std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
   WriteJob job{{picture.width, picture.height, picture.grey.data(), 1, false},

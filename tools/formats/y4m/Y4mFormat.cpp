@@ -1,15 +1,15 @@
-// YUV4MPEG2, as video tools read and write it: a text header, then frames
-// of planes. Only one 8-bit 4:4:4 frame is read or written.
+// YUV4MPEG2, as video tools read and write it: a text header, then frames,
+// each a FRAME line and the planes, 8 bits a sample, sampled 4:4:4, 4:2:2,
+// 4:2:0 (three sitings) or monochrome.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "formats/Formats.h"
+#include "formats/PlaneFrames.h"
 #include "shared/InputFile.h"
-#include "shared/Messages.h"
 
 namespace cstool {
 namespace {
@@ -17,36 +17,78 @@ namespace {
 constexpr char kMagic[] = "YUV4MPEG2";
 // Far more than any header needs; a longer line is not a header.
 constexpr std::size_t kMaxLineBytes = 4096;
-// B, G, R, A in memory: the third byte holds Y, the second U (Cb), the
-// first V (Cr); the file's planes come in the order Y, U, V.
-constexpr std::size_t kPlaneOffsets[3] = {2, 1, 0};
+// The longest side a frame may have: a PNG's, so that any frame can be
+// written as a picture.
+constexpr std::uint64_t kMaxSide = 0x7FFFFFFF;
 
-// Reads up to a newline; false when the file ends first or the line is
-// too long.
-bool ReadLine(InputFile& input, std::string& line) {
-  line.clear();
-  char c = 0;
-  while (line.size() <= kMaxLineBytes) {
-    if (input.Read(&c, 1) != 1) return false;
-    if (c == '\n') return true;
-    line += c;
-  }
-  return false;
+// The chroma tags read, and the ffmpeg pixel format of each.
+struct ChromaTag {
+  const char* tag;
+  ChromaSampling sampling;
+  ChromaSiting siting;
+  const char* pixelFormat;  // as ffmpeg names the studio-range one
+};
+constexpr ChromaTag kChromaTags[] = {
+    {"444", ChromaSampling::k444, ChromaSiting::kCenter, "yuv444p"},
+    {"422", ChromaSampling::k422, ChromaSiting::kLeft, "yuv422p"},
+    {"420jpeg", ChromaSampling::k420, ChromaSiting::kCenter, "yuv420p"},
+    {"420", ChromaSampling::k420, ChromaSiting::kCenter, "yuv420p"},
+    {"420mpeg2", ChromaSampling::k420, ChromaSiting::kLeft, "yuv420p"},
+    {"420paldv", ChromaSampling::k420, ChromaSiting::kTopLeft, "yuv420p"},
+    {"mono", ChromaSampling::kMono, ChromaSiting::kCenter, "gray"},
+};
+
+// The tag a layout is written with.
+const char* TagOf(const PlaneLayout& layout) {
+  if (layout.sampling == ChromaSampling::k422) return "422";
+  if (layout.sampling == ChromaSampling::k420) return layout.siting == ChromaSiting::kLeft ? "420mpeg2" : "420jpeg";
+  return "444";
 }
 
-std::optional<std::uint32_t> Dimension(const std::string& digits) {
+// The 8-bit pixel format ffmpeg writes for a tag this reader refuses: the
+// same sampling where it is read, else 4:4:4; full range where the file
+// says so.
+std::string PixelFormatFor(const std::string& tag, bool fullRange) {
+  std::string format = "yuv444p";
+  if (tag.rfind("422", 0) == 0) format = "yuv422p";
+  if (tag.rfind("420", 0) == 0) format = "yuv420p";
+  if (tag.rfind("mono", 0) == 0) return "gray";
+  if (fullRange) format.insert(3, "j");
+  return format;
+}
+
+// Reads up to a newline: the line, or nothing when the input ends first
+// (`ended` tells whether it ended before any byte) or the line is too long.
+std::optional<std::string> ReadLine(InputFile& input, bool& ended) {
+  std::string line;
+  char c = 0;
+  ended = false;
+  while (line.size() <= kMaxLineBytes) {
+    if (input.Read(&c, 1) != 1) {
+      ended = line.empty();
+      return std::nullopt;
+    }
+    if (c == '\n') return line;
+    line += c;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> Number(const std::string& digits, std::uint64_t most) {
   if (digits.empty() || digits.size() > 10 ||
       !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   const unsigned long long value = std::stoull(digits);
-  if (value == 0 || value > kMaxPngSide) return std::nullopt;
+  if (value == 0 || value > most) return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
 
 struct Header {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  std::optional<FrameRate> rate;
+  char interlace = 'p';
   std::string chroma = "420jpeg";  // the format's default when C is absent
   std::string range;               // XCOLORRANGE, or empty
 };
@@ -62,10 +104,22 @@ std::string ParseHeader(const std::string& line, Header& header) {
     const char tag = token[0];
     const std::string value = token.substr(1);
     if (tag == 'W' || tag == 'H') {
-      const auto side = Dimension(value);
+      const auto side = Number(value, kMaxSide);
       if (!side) return "its header gives the size " + Printable(token, 40) + ", which is not a picture's size";
       (tag == 'W' ? header.width : header.height) = *side;
       (tag == 'W' ? width : height) = true;
+    } else if (tag == 'F') {
+      const std::size_t colon = value.find(':');
+      const auto numerator = Number(value.substr(0, colon), UINT32_MAX);
+      const auto denominator =
+          colon == std::string::npos ? std::nullopt : Number(value.substr(colon + 1), UINT32_MAX);
+      if (!numerator || !denominator) return "its header gives the frame rate " + Printable(token, 40);
+      header.rate = FrameRate{*numerator, *denominator};
+    } else if (tag == 'I') {
+      if (value.size() != 1 || std::string("ptbm?").find(value[0]) == std::string::npos) {
+        return "its header gives the unknown interlacing " + Printable(token, 20);
+      }
+      header.interlace = value[0] == '?' ? 'p' : value[0];
     } else if (tag == 'C') {
       header.chroma = value;
     } else if (tag == 'X' && value.rfind("COLORRANGE=", 0) == 0) {
@@ -78,108 +132,171 @@ std::string ParseHeader(const std::string& line, Header& header) {
   return {};
 }
 
-std::string ReadPlanes(InputFile& input, const Header& header, Picture& picture) {
-  const std::size_t width = header.width;
-  std::vector<std::uint8_t> row(width);
-  for (const std::size_t offset : kPlaneOffsets) {
-    for (std::uint32_t y = 0; y < header.height; ++y) {
-      if (input.Read(row.data(), width) != width) {
-        return input.Failed() ? "cannot read it: " + input.Reason() : std::string("the file ends within its frame");
+class Y4mFrames : public FrameReader {
+ public:
+  Y4mFrames(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
+
+  // Reads and checks the header; returns the refusal, or nothing.
+  std::string Open(ReadResult& result) {
+    const std::string& path = input_.Path();
+    bool ended = false;
+    const std::optional<std::string> line = ReadLine(input_, ended);
+    if (!line) return path + ": unreadable YUV4MPEG2 file (its header line is cut short or too long)";
+    Header header;
+    const std::string why = ParseHeader(*line, header);
+    if (!why.empty()) return path + ": unreadable YUV4MPEG2 file (" + why + ")";
+    if (header.range == "FULL") {
+      model_ = Model::kYUV;
+    } else if (header.range == "LIMITED") {
+      model_ = Model::kYCbCr;
+    } else if (!header.range.empty()) {
+      return path + " gives the unknown range XCOLORRANGE=" + Printable(header.range, 20) +
+             " (FULL or LIMITED are known)";
+    }
+    const ChromaTag* chroma = nullptr;
+    for (const ChromaTag& known : kChromaTags) {
+      if (header.chroma == known.tag) chroma = &known;
+    }
+    if (chroma == nullptr) {
+      std::string read;
+      for (const ChromaTag& known : kChromaTags) read += std::string(read.empty() ? "C" : ", C") + known.tag;
+      const bool alpha = header.chroma.find("alpha") != std::string::npos;
+      return path + " is YUV4MPEG2 C" + Printable(header.chroma, 20) + ", which is not read (" + read +
+             ", 8 bits a sample, are): ffmpeg -pix_fmt " + PixelFormatFor(header.chroma, model_ == Model::kYUV) +
+             (alpha ? " writes one that is, without the alpha plane" : " writes one that is");
+    }
+    if (chroma->sampling == ChromaSampling::k420 && header.interlace != 'p') {
+      return path + " is interlaced (I" + std::string(1, header.interlace) +
+             ") 4:2:0, whose chroma belongs to its fields, which is not read: deinterlace it first (ffmpeg -vf "
+             "yadif) or have it written 4:2:2 or 4:4:4";
+    }
+    if (header.interlace == 'm') {
+      return path + " mixes interlacing frame by frame (Im), which is not read";
+    }
+    if (!model_ && !options_.modelGiven) {
+      model_ = Model::kYCbCr;
+      result.notes.push_back(path +
+                             " does not say its range (no XCOLORRANGE): taken as ycbcr (studio range), as video tools "
+                             "take it; --from yuv reads it as full range");
+    }
+    const std::string refusal = CheckPixelLimit(path, header.width, header.height, options_.maxPixels);
+    if (!refusal.empty()) return refusal;
+    width_ = header.width;
+    height_ = header.height;
+    info_.rate = header.rate;
+    info_.interlace = header.interlace;
+    info_.layout = {chroma->sampling, chroma->siting, false};
+    planes_.emplace(width_, height_, info_.layout);
+    // Where every frame line is the plain "FRAME", the size tells how many.
+    const std::uint64_t frameBytes = 6 + PlaneFrameBytes(width_, height_, info_.layout);
+    if (const auto left = input_.RemainingBytes(); left && *left % frameBytes == 0) info_.frames = *left / frameBytes;
+    return {};
+  }
+
+  bool Next(Picture& picture, ReadResult& result) override {
+    const std::string& path = input_.Path();
+    bool ended = false;
+    const std::optional<std::string> line = ReadLine(input_, ended);
+    if (!line || line->rfind("FRAME", 0) != 0 || (line->size() > 5 && (*line)[5] != ' ')) {
+      if (ended || (line && Blank(*line) && AtEnd())) return false;
+      if (frame_ == 0) {
+        result.error = path + ": unreadable YUV4MPEG2 file (no frame follows its header)";
+      } else {
+        result.error = path + ": what follows frame " + std::to_string(frame_) + " is not a frame";
       }
-      std::uint8_t* pixel = picture.bgra.data() + std::size_t{4} * width * y + offset;
-      for (std::size_t x = 0; x < width; ++x) pixel[4 * x] = row[x];
+      return false;
+    }
+    if (frame_ == 0) {
+      result.error = AdmitPicture(options_, path, width_, height_, planes_->BufferBytes());
+      if (!result.error.empty()) return false;
+    }
+    ++frame_;
+    const std::uint64_t got = planes_->ReadPlanes(input_);
+    if (got < PlaneFrameBytes(width_, height_, info_.layout)) {
+      result.error = input_.Failed() ? "cannot read " + path + ": " + input_.Reason()
+                                     : path + ": frame " + std::to_string(frame_) + " is cut short";
+      return false;
+    }
+    planes_->ToPicture(picture);
+    picture.record = ModelRecord{};
+    picture.record.model = model_;
+    picture.needsModel = !model_;
+    picture.lossy = false;
+    picture.metadata = Metadata{};
+    return true;
+  }
+
+ private:
+  static bool Blank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+  }
+  // Only white space is left: some tools end the file with a newline.
+  bool AtEnd() {
+    char rest[256];
+    for (;;) {
+      const std::size_t got = input_.Read(rest, sizeof rest);
+      if (!std::all_of(rest, rest + got, [](char c) { return c == '\n' || c == ' ' || c == '\t' || c == '\r'; })) {
+        return false;
+      }
+      if (got < sizeof rest) return !input_.Failed();
     }
   }
-  return {};
-}
 
-// After the frame: the end of the file (white space allowed, as some tools
-// end the file with a newline).
-std::string CheckEnd(InputFile& input) {
-  char next[5] = {};
-  const std::size_t got = input.Peek(next, sizeof next);
-  if (got == sizeof next && std::memcmp(next, "FRAME", 5) == 0) {
-    return "it holds more than one frame; only single pictures are read";
+  InputFile& input_;
+  ReadOptions options_;
+  std::optional<Model> model_;
+  std::optional<PlaneFrameReader> planes_;
+  std::uint64_t frame_ = 0;
+};
+
+class Y4mWriter : public FrameWriter {
+ public:
+  explicit Y4mWriter(std::FILE* stream) : stream_(stream) {}
+
+  std::string Write(const Picture& frame, const WriteContext& context) override {
+    const WriteSettings& settings = context.settings;
+    const Model model = frame.record.model.value_or(Model::kRGB);
+    if (frames_ == 0) {
+      width_ = frame.width;
+      height_ = frame.height;
+      model_ = model;
+      if (settings.layout.sampling == ChromaSampling::k420 && settings.interlace != 'p') {
+        return "an interlaced stream is not written 4:2:0 (its chroma would mix the fields): write --sampling 422 "
+               "or 444";
+      }
+      if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A1:1 C%s XCOLORRANGE=%s\n", kMagic, width_, height_,
+                       settings.rate.numerator, settings.rate.denominator, settings.interlace,
+                       TagOf(settings.layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
+        return "write failed";
+      }
+    } else if (frame.width != width_ || frame.height != height_) {
+      return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
+             std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
+    } else if (model != model_) {
+      return "a frame of another model among the stream's";
+    }
+    ++frames_;
+    if (std::fputs("FRAME\n", stream_) < 0) return "write failed";
+    return WritePlaneFrame(stream_, frame, settings.layout, context.memory);
   }
-  std::vector<char> rest(4096);
-  const std::size_t extra = input.Read(rest.data(), rest.size());
-  const bool blank = std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(extra),
-                                 [](char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; });
-  if (blank && extra < rest.size()) return {};
-  return "it holds data after its frame that is not a frame";
-}
+
+ private:
+  std::FILE* stream_;
+  std::uint64_t frames_ = 0;
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  Model model_ = Model::kRGB;
+};
 
 }  // namespace
 
-ReadResult ReadY4m(InputFile& input, const ReadLimits& limits, Picture& picture) {
-  ReadResult result;
-  const std::string& path = input.Path();
-  std::string line;
-  if (!ReadLine(input, line)) {
-    result.error = path + ": unreadable YUV4MPEG2 file (its header line is cut short or too long)";
-    return result;
-  }
-  Header header;
-  std::string why = ParseHeader(line, header);
-  if (!why.empty()) {
-    result.error = path + ": unreadable YUV4MPEG2 file (" + why + ")";
-    return result;
-  }
-  if (header.chroma != "444") {
-    result.error = path + " is YUV4MPEG2 C" + Printable(header.chroma, 20) +
-                   "; only C444 (8-bit 4:4:4 planes) is read (ffmpeg -pix_fmt yuv444p writes it)";
-    return result;
-  }
-  if (header.range == "FULL") {
-    picture.record.model = Model::kYUV;
-  } else if (header.range == "LIMITED") {
-    picture.record.model = Model::kYCbCr;
-  } else if (header.range.empty()) {
-    picture.needsModel = true;
-  } else {
-    result.error =
-        path + " gives the unknown range XCOLORRANGE=" + Printable(header.range, 20) + " (FULL or LIMITED are known)";
-    return result;
-  }
-  result.error = CheckPixelLimit(path, header.width, header.height, limits.maxPixels);
-  if (!result.error.empty()) return result;
-  result.error = AdmitPicture(limits, path, header.width, header.height, header.width);
-  if (!result.error.empty()) return result;
-  if (!ReadLine(input, line) || line.rfind("FRAME", 0) != 0) {
-    result.error = path + ": unreadable YUV4MPEG2 file (no frame follows its header)";
-    return result;
-  }
-  picture.width = static_cast<std::int32_t>(header.width);
-  picture.height = static_cast<std::int32_t>(header.height);
-  picture.hasAlpha = false;
-  picture.bgra.resize(std::size_t{4} * header.width * header.height);
-  why = ReadPlanes(input, header, picture);
-  if (why.empty()) why = CheckEnd(input);
-  if (!why.empty()) {
-    picture = Picture{};
-    result.error = path + ": " + why;
-    return result;
-  }
-  for (std::size_t i = 3; i < picture.bgra.size(); i += 4) picture.bgra[i] = 255;
-  return result;
+std::unique_ptr<FrameReader> OpenY4mReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  auto frames = std::make_unique<Y4mFrames>(input, options);
+  result.error = frames->Open(result);
+  if (!result.error.empty()) return nullptr;
+  return frames;
 }
 
-std::string WriteY4m(std::FILE* stream, const Picture& picture, const WriteContext& /*context*/) {
-  const Model model = picture.record.model.value_or(Model::kRGB);
-  if (std::fprintf(stream, "%s W%d H%d F25:1 Ip A1:1 C444 XCOLORRANGE=%s\nFRAME\n", kMagic, picture.width,
-                   picture.height, model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
-    return "write failed";
-  }
-  const auto width = static_cast<std::size_t>(picture.width);
-  std::vector<std::uint8_t> row(width);
-  for (const std::size_t offset : kPlaneOffsets) {
-    for (std::int32_t y = 0; y < picture.height; ++y) {
-      const std::uint8_t* pixel = picture.bgra.data() + std::size_t{4} * width * static_cast<std::size_t>(y) + offset;
-      for (std::size_t x = 0; x < width; ++x) row[x] = pixel[4 * x];
-      if (std::fwrite(row.data(), 1, width, stream) != width) return "write failed";
-    }
-  }
-  return std::fflush(stream) == 0 ? std::string() : std::string("write failed");
-}
+std::unique_ptr<FrameWriter> OpenY4mWriter(std::FILE* stream) { return std::make_unique<Y4mWriter>(stream); }
 
 }  // namespace cstool

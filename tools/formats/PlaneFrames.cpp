@@ -1,0 +1,154 @@
+#include "formats/PlaneFrames.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "shared/InputFile.h"
+
+namespace cstool {
+namespace {
+
+// Where each component sits in a 4-byte pixel.
+constexpr std::size_t kLumaByte = 2;
+constexpr std::size_t kBlueByte = 1;  // U, Cb
+constexpr std::size_t kRedByte = 0;   // V, Cr
+constexpr std::uint8_t kNoChroma = 128;
+
+// One row of a picture from its three components' rows.
+void Interleave(const std::uint8_t* luma, const std::uint8_t* blue, const std::uint8_t* red, std::size_t width,
+                std::uint8_t* out) {
+  for (std::size_t x = 0; x < width; ++x) {
+    out[4 * x + kRedByte] = red[x];
+    out[4 * x + kBlueByte] = blue[x];
+    out[4 * x + kLumaByte] = luma[x];
+    out[4 * x + 3] = 255;
+  }
+}
+
+// One component of a row of pixels.
+void Component(const std::uint8_t* pixels, std::size_t width, std::size_t offset, std::uint8_t* out) {
+  for (std::size_t x = 0; x < width; ++x) out[x] = pixels[4 * x + offset];
+}
+
+std::uint64_t Read(InputFile& input, std::vector<std::uint8_t>& into) {
+  return input.Read(into.data(), into.size());
+}
+
+}  // namespace
+
+std::uint64_t PlaneFrameBytes(std::uint64_t width, std::uint64_t height, const PlaneLayout& layout) {
+  const std::uint64_t chroma = std::uint64_t{ChromaWidth(width, layout.sampling)} * ChromaHeight(height, layout.sampling);
+  return width * height + 2 * chroma;
+}
+
+PlaneFrameReader::PlaneFrameReader(std::uint32_t width, std::uint32_t height, const PlaneLayout& layout)
+    : width_(width),
+      height_(height),
+      layout_(layout),
+      chromaWidth_(ChromaWidth(width, layout.sampling)),
+      chromaHeight_(ChromaHeight(height, layout.sampling)) {}
+
+std::uint64_t PlaneFrameReader::BufferBytes() const {
+  const std::uint64_t chroma = std::uint64_t{chromaWidth_} * chromaHeight_;
+  return std::uint64_t{width_} * height_ + (layout_.interleaved ? 4 : 2) * chroma + 16 * std::uint64_t{width_};
+}
+
+std::uint64_t PlaneFrameReader::ReadPlanes(InputFile& input) {
+  const std::size_t chroma = chromaWidth_ * chromaHeight_;
+  luma_.resize(std::size_t{width_} * height_);
+  std::uint64_t got = Read(input, luma_);
+  if (got < luma_.size() || chroma == 0) return got;
+  blue_.resize(chroma);
+  red_.resize(chroma);
+  if (layout_.interleaved) {
+    interleaved_.resize(2 * chroma);
+    const std::uint64_t pairs = Read(input, interleaved_);
+    got += pairs;
+    if (pairs < interleaved_.size()) return got;
+    for (std::size_t i = 0; i < chroma; ++i) {
+      blue_[i] = interleaved_[2 * i];
+      red_[i] = interleaved_[2 * i + 1];
+    }
+    return got;
+  }
+  const std::uint64_t blue = Read(input, blue_);
+  got += blue;
+  if (blue < blue_.size()) return got;
+  return got + Read(input, red_);
+}
+
+void PlaneFrameReader::ToPicture(Picture& picture) {
+  picture.width = static_cast<std::int32_t>(width_);
+  picture.height = static_cast<std::int32_t>(height_);
+  picture.hasAlpha = false;
+  picture.bgra.resize(std::size_t{4} * width_ * height_);
+  std::vector<std::uint8_t> blueRow(width_, kNoChroma);
+  std::vector<std::uint8_t> redRow(width_, kNoChroma);
+  const bool mono = layout_.sampling == ChromaSampling::kMono;
+  ChromaUpsampler blue(mono ? nullptr : blue_.data(), chromaWidth_, width_, height_, layout_.sampling,
+                       layout_.siting);
+  ChromaUpsampler red(mono ? nullptr : red_.data(), chromaWidth_, width_, height_, layout_.sampling, layout_.siting);
+  for (std::size_t y = 0; y < height_; ++y) {
+    blue.Row(y, blueRow.data());
+    red.Row(y, redRow.data());
+    Interleave(luma_.data() + y * width_, blueRow.data(), redRow.data(), width_,
+               picture.bgra.data() + 4 * y * width_);
+  }
+}
+
+std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const PlaneLayout& layout,
+                            MemoryBudget::Account* memory) {
+  const auto width = static_cast<std::size_t>(picture.width);
+  const auto height = static_cast<std::size_t>(picture.height);
+  const std::size_t chromaWidth = ChromaWidth(width, layout.sampling);
+  const std::size_t chromaHeight = ChromaHeight(height, layout.sampling);
+  const bool full = layout.sampling == ChromaSampling::k444;
+  // The chroma planes a reduced sampling makes, and a row buffer.
+  const std::uint64_t bytes = (full ? 0 : 2 * std::uint64_t{chromaWidth} * chromaHeight) + 2 * std::uint64_t{width};
+  if (memory != nullptr && !memory->Grow(bytes)) return memory->Refusal(bytes);
+  struct Held {
+    MemoryBudget::Account* account;
+    std::uint64_t bytes;
+    ~Held() {
+      if (account != nullptr) account->Shrink(bytes);
+    }
+  } held{memory, bytes};
+  std::vector<std::uint8_t> row(width);
+  auto put = [&](const std::uint8_t* data, std::size_t size) { return std::fwrite(data, 1, size, stream) == size; };
+  for (std::size_t y = 0; y < height; ++y) {
+    Component(picture.bgra.data() + 4 * y * width, width, kLumaByte, row.data());
+    if (!put(row.data(), width)) return "write failed";
+  }
+  if (full) {
+    for (const std::size_t offset : {kBlueByte, kRedByte}) {
+      for (std::size_t y = 0; y < height; ++y) {
+        Component(picture.bgra.data() + 4 * y * width, width, offset, row.data());
+        if (!put(row.data(), width)) return "write failed";
+      }
+    }
+    return {};
+  }
+  std::vector<std::uint8_t> blue(chromaWidth * chromaHeight);
+  std::vector<std::uint8_t> red(chromaWidth * chromaHeight);
+  if (!DownsampleChroma(picture.bgra.data(), 4 * width, width, height, kBlueByte, layout.sampling, layout.siting,
+                        blue.data(), chromaWidth) ||
+      !DownsampleChroma(picture.bgra.data(), 4 * width, width, height, kRedByte, layout.sampling, layout.siting,
+                        red.data(), chromaWidth)) {
+    return "this chroma siting is read only, never written";
+  }
+  if (!layout.interleaved) {
+    return put(blue.data(), blue.size()) && put(red.data(), red.size()) ? std::string() : "write failed";
+  }
+  // NV12: U and V alternate in one plane, a row at a time.
+  std::vector<std::uint8_t> pairs(2 * chromaWidth);
+  for (std::size_t j = 0; j < chromaHeight; ++j) {
+    for (std::size_t i = 0; i < chromaWidth; ++i) {
+      pairs[2 * i] = blue[j * chromaWidth + i];
+      pairs[2 * i + 1] = red[j * chromaWidth + i];
+    }
+    if (!put(pairs.data(), pairs.size())) return "write failed";
+  }
+  return {};
+}
+
+}  // namespace cstool

@@ -1,0 +1,17 @@
+// JPEG's settings and limits, which the help states.
+#pragma once
+
+namespace cstool {
+
+inline constexpr int kDefaultJpegQuality = 92;
+// JPEG quality at and above which the colour components keep every pixel
+// (4:4:4); below it they are sampled 4:2:0.
+inline constexpr int kFullChromaQuality = 90;
+// A JPEG with more scans than this is refused (a few dozen is usual).
+inline constexpr int kMaxJpegScans = 500;
+// The most EXIF one JPEG segment holds, and the largest ICC profile 255
+// segments hold.
+inline constexpr unsigned long long kMaxJpegExifBytes = 65533 - 6;
+inline constexpr unsigned long long kMaxJpegIccBytes = 255ULL * (65533 - 14);
+
+}  // namespace cstool
