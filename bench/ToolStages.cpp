@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   cstool::Picture picture;
   const auto start = Clock::now();
   const cstool::ReadResult read = cstool::ReadImage(argv[1], cstool::kDefaultMaxPixels, picture);
-  if (!read.ok) {
+  if (!read.Ok()) {
     std::fprintf(stderr, "%s\n", read.error.c_str());
     return 1;
   }
@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   std::string error = cstool::ConvertPixels(picture, cstool::Model::kRGB, cstool::Model::kYCbCr, nullptr, false);
   picture.record.model = cstool::Model::kYCbCr;
   const auto converted = Clock::now();
-  if (error.empty()) error = cstool::WritePicture(argv[2], picture, cstool::WriteSettings{});
+  cstool::Progress progress(1);
+  if (error.empty()) error = cstool::WritePicture(argv[2], picture, cstool::WriteSettings{}, progress);
   const auto encoded = Clock::now();
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());

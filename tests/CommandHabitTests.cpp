@@ -6,10 +6,10 @@
 #include <numeric>
 #include <string>
 
-#include "shared/CommandLine.h"
-#include "formats/Formats.h"
-#include "shared/Picture.h"
 #include "ToolTestSupport.h"
+#include "formats/Formats.h"
+#include "shared/CommandLine.h"
+#include "shared/Picture.h"
 
 namespace {
 
@@ -100,7 +100,16 @@ TEST_F(Tool, ReadmeListsTheCommandsAndOptionsTheToolTakes) {
       << "README.md's table of commands differs from the tool's; it should read:\n"
       << table;
   EXPECT_NE(table.find("`--mask-threshold N`"), std::string::npos);
+  const std::string formats = cstool::FormatTableMarkdown();
+  EXPECT_NE(Slurp(COLORSPACE_README).find(formats), std::string::npos)
+      << "README.md's table of formats differs from the tool's; it should read:\n"
+      << formats;
   EXPECT_NE(cstool::HelpFor("convert").find("  --quality N         JPEG quality"), std::string::npos);
+  for (const cstool::Format& format : cstool::AllFormats()) {
+    EXPECT_NE(OneLine(cstool::HelpFor("convert")).find(std::string(format.name) + " (" + format.suffixes + ")"),
+              std::string::npos)
+        << format.name;
+  }
 }
 
 }  // namespace

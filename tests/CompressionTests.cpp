@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
-#include "shared/CommandLine.h"
-#include "formats/Formats.h"
-#include "shared/Picture.h"
 #include "ToolTestSupport.h"
+#include "formats/Formats.h"
+#include "shared/CommandLine.h"
+#include "shared/Picture.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include <thread>
 
-#include "shared/OutputFile.h"
 #include "ToolTestSupport.h"
+#include "shared/OutputFile.h"
 
 namespace {
 
@@ -476,8 +476,8 @@ TEST_F(Hostile, ClosedStandardDescriptorsAreNeverReused) {
     }
   }
   // Standard input closed: '-' fails as a closed descriptor does.
-  MeasuredRun run = RunMeasured(
-      std::string(COLORSPACE_TOOL) + " convert --to yuv - " + Path("from-stdin.png") + " <&-", Path("../err-" + Stamp()));
+  MeasuredRun run = RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv - " + Path("from-stdin.png") + " <&-",
+                                Path("../err-" + Stamp()));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "colorspace: cannot read -: Bad file descriptor\n");
   EXPECT_FALSE(fs::exists(Path("from-stdin.png")));

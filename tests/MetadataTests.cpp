@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "ToolTestSupport.h"
 #include "formats/Formats.h"
 #include "shared/Picture.h"
-#include "ToolTestSupport.h"
 
 namespace {
 

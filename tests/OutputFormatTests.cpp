@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "ToolTestSupport.h"
 #include "formats/Formats.h"
 #include "shared/Picture.h"
-#include "ToolTestSupport.h"
 
 namespace {
 
@@ -147,11 +147,12 @@ TEST_F(Tool, Y4mHeadersAreReadOrRefusedByName) {
   WriteFile(Path("alpha.y4m"), "YUV4MPEG2 W4 H2 C444alpha\nFRAME\n");
   WriteFile(Path("fields.y4m"), "YUV4MPEG2 W4 H2 It C420mpeg2\nFRAME\n" + planes420);
   const std::pair<const char*, const char*> refusals[] = {
-      {"two.y4m", "holds more than one frame, and " },
+      {"two.y4m", "holds more than one frame, and "},
       {"short.y4m", "frame 1 is cut short"},
       {"huge.y4m", "above the limit"},
-      {"deep.y4m", "is YUV4MPEG2 C420p10, which is not read (C444, C422, C420jpeg, C420, C420mpeg2, C420paldv, "
-                   "Cmono, 8 bits a sample, are): ffmpeg -pix_fmt yuvj420p writes one that is"},
+      {"deep.y4m",
+       "is YUV4MPEG2 C420p10, which is not read (C444, C422, C420jpeg, C420, C420mpeg2, C420paldv, "
+       "Cmono, 8 bits a sample, are): ffmpeg -pix_fmt yuvj420p writes one that is"},
       {"studio-deep.y4m", "ffmpeg -pix_fmt yuv422p writes one that is"},
       {"alpha.y4m", "ffmpeg -pix_fmt yuv444p writes one that is, without the alpha plane"},
       {"fields.y4m", "is interlaced (It) 4:2:0, whose chroma belongs to its fields"},

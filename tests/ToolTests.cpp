@@ -20,10 +20,10 @@
 #include <string>
 #include <thread>
 
+#include "ToolTestSupport.h"
 #include "commands/Commands.h"
 #include "formats/Formats.h"
 #include "shared/Picture.h"
-#include "ToolTestSupport.h"
 
 namespace {
 

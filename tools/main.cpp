@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "shared/CommandLine.h"
 #include "commands/Commands.h"
+#include "shared/CommandLine.h"
 #include "shared/OutputFile.h"
 #include "shared/StandardStreams.h"
 

@@ -49,8 +49,9 @@ ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory
 std::string ApplyFrom(const std::string& path, const Options& options, Picture& picture) {
   if (!picture.needsModel) return {};
   if (!options.from || *options.from == Model::kRGB) {
-    return path + " holds luma and colour-difference planes without saying their range: give --from yuv (full "
-                  "range) or --from ycbcr (studio range)";
+    return path +
+           " holds luma and colour-difference planes without saying their range: give --from yuv (full "
+           "range) or --from ycbcr (studio range)";
   }
   picture.record.model = options.from;
   picture.needsModel = false;

@@ -7,9 +7,9 @@
 #include "formats/Formats.h"
 #include "shared/CommandLine.h"
 #include "shared/MemoryBudget.h"
+#include "shared/Messages.h"
 #include "shared/OutputFile.h"
 #include "shared/Picture.h"
-#include "shared/Messages.h"
 
 namespace cstool {
 

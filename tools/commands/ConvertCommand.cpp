@@ -5,8 +5,8 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -165,8 +165,8 @@ std::string ConvertFrame(const std::string& input, Picture& picture, const Optio
   std::string error = ApplyFrom(input, options, picture);
   if (!error.empty()) return error;
   if (mask != nullptr && (mask->width != picture.width || mask->height != picture.height)) {
-    return "the mask " + mask->path + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) +
-           ", " + input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
+    return "the mask " + mask->path + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) + ", " +
+           input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
   }
   if (picture.record.Mixed() && picture.record.selection.empty()) {
     // Another program kept the record but dropped the selection chunk.
@@ -193,8 +193,8 @@ std::string ConvertFrame(const std::string& input, Picture& picture, const Optio
 // The frames of every input of the job, in order, into its target; one
 // frame in memory at a time. A stream cut short keeps the frames before the
 // cut; any other failure leaves the target as it was.
-std::string RunJob(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget,
-                   Progress& progress, std::uint64_t totalFrames) {
+std::string RunJob(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget, Progress& progress,
+                   std::uint64_t totalFrames) {
   FrameSink sink(job.target);
   std::uint64_t done = 0;
   std::string cut;
@@ -358,8 +358,11 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
               .string();
       const auto [where, fresh] = byOutput.emplace(output, input);
       if (!fresh) return {where->second + " and " + input + " would both be written to " + output, kExitFailure};
-      Target target{settings.format->manyFrames ? Target::Kind::kStream : Target::Kind::kPicture, output, {},
-                    OutputName::kMade, settings};
+      Target target{settings.format->manyFrames ? Target::Kind::kStream : Target::Kind::kPicture,
+                    output,
+                    {},
+                    OutputName::kMade,
+                    settings};
       jobs.push_back({{input}, target});
       outputs.push_back(output);
     }
@@ -383,10 +386,11 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
     } else if (settings.format->manyFrames) {
       target.kind = Target::Kind::kStream;
     } else if (inputs.size() > 1) {
-      return {"several inputs go to --out-dir, to one stream (.y4m, .yuv) or to a numbered sequence (as "
-              "frames/%04d.png), not to the one picture " +
-                  output,
-              kExitUsage};
+      return {
+          "several inputs go to --out-dir, to one stream (.y4m, .yuv) or to a numbered sequence (as "
+          "frames/%04d.png), not to the one picture " +
+              output,
+          kExitUsage};
     }
     jobs.push_back({inputs, target});
     outputs.push_back(pattern ? FrameName(*pattern, 1) : output);

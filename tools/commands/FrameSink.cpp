@@ -26,7 +26,8 @@ std::optional<FramePattern> ParseFramePattern(const std::string& path, std::stri
     const bool zeros = at < path.size() && path[at] == '0';
     if (zeros) ++at;
     int width = 0;
-    while (at < path.size() && path[at] >= '0' && path[at] <= '9' && width < 100) width = 10 * width + (path[at++] - '0');
+    while (at < path.size() && path[at] >= '0' && path[at] <= '9' && width < 100)
+      width = 10 * width + (path[at++] - '0');
     if (at >= path.size() || path[at] != 'd' || width >= 100) {
       *part += '%';  // not a frame number: a % of the name
       continue;

@@ -48,9 +48,9 @@ struct FrameRate {
 
 // What an input says besides its frames.
 struct StreamInfo {
-  std::optional<FrameRate> rate;       // a stream's own rate
-  char interlace = 'p';                // YUV4MPEG2's I tag: p, t or b
-  PlaneLayout layout;                  // as its planes are stored
+  std::optional<FrameRate> rate;        // a stream's own rate
+  char interlace = 'p';                 // YUV4MPEG2's I tag: p, t or b
+  PlaneLayout layout;                   // as its planes are stored
   std::optional<std::uint64_t> frames;  // how many, where the size tells
 };
 
@@ -145,13 +145,13 @@ struct Format {
   std::unique_ptr<FrameWriter> (*openWriter)(std::FILE* stream);
   // Writes a grey picture (the planes command); none: it holds none.
   std::string (*writeGrey)(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
-  unsigned models;     // HeldModel flags; kHoldsMixed also keeps the selection
-  bool alpha;          // keeps transparency
-  unsigned metadata;   // the MetadataKind flags it holds
+  unsigned models;    // HeldModel flags; kHoldsMixed also keeps the selection
+  bool alpha;         // keeps transparency
+  unsigned metadata;  // the MetadataKind flags it holds
   std::uint64_t maxIccBytes;
   std::uint64_t maxExifBytes;
-  bool manyFrames;     // a stream of frames; otherwise one picture a file
-  unsigned samplings;  // SamplingFlag of each it writes
+  bool manyFrames;        // a stream of frames; otherwise one picture a file
+  unsigned samplings;     // SamplingFlag of each it writes
   const char* modelsWhy;  // why it holds only the models it does, or ""
 };
 

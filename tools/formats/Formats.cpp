@@ -30,8 +30,8 @@ std::unique_ptr<FrameWriter> OpenRawWriter(std::FILE* stream);
 namespace {
 
 constexpr unsigned kEveryModel = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed;
-constexpr unsigned kPlanar = SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) |
-                             SamplingFlag(SamplingChoice::k420);
+constexpr unsigned kPlanar =
+    SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) | SamplingFlag(SamplingChoice::k420);
 
 const Format kFormats[] = {
     {"png", "PNG", ".png",
@@ -48,8 +48,8 @@ const Format kFormats[] = {
     {"y4m", "YUV4MPEG2", ".y4m",
      "yuv or ycbcr video frames for video tools: 8-bit planes sampled 4:4:4, 4:2:2 or 4:2:0 (--sampling), "
      "XCOLORRANGE=FULL for yuv, LIMITED for ycbcr",
-     std::string_view("YUV4MPEG2 ", 10), OpenY4mReader, OpenY4mWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0,
-     0, true, kPlanar, "its frames hold luma and colour-difference planes"},
+     std::string_view("YUV4MPEG2 ", 10), OpenY4mReader, OpenY4mWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0, 0,
+     true, kPlanar, "its frames hold luma and colour-difference planes"},
     {"raw", "raw .yuv", ".yuv",
      "yuv or ycbcr frames as bare planes, Y then U then V (or UV interleaved, --sampling nv12), with no header: "
      "reading needs --input-size, --input-sampling and --from",
@@ -211,8 +211,9 @@ std::string RefusalFor(const Format& format, const ModelRecord& record, const st
   const std::string why = *format.modelsWhy != '\0' ? std::string(" (") + format.modelsWhy + ")" : std::string();
   if (record.Mixed()) {
     if ((format.models & kHoldsMixed) != 0) return {};
-    return std::string("a ") + format.title + " file holds one model" + why + ", so a mixed result cannot be written to " +
-           path + ": write " + FormatsHolding(kHoldsMixed) + ", which records the models and the selection";
+    return std::string("a ") + format.title + " file holds one model" + why +
+           ", so a mixed result cannot be written to " + path + ": write " + FormatsHolding(kHoldsMixed) +
+           ", which records the models and the selection";
   }
   const Model model = record.model.value_or(Model::kRGB);
   if ((format.models & HeldFlagOf(model)) != 0) return {};

@@ -61,8 +61,8 @@ ReadResult ReadImage(InputFile& input, const ReadOptions& options, Picture& pict
 // Takes a picture's share from options.memory once its header is read and
 // before its pixels are allocated: kJobBytesPerPixel a pixel and the bytes
 // the decoder needs besides. Returns a refusal naming `path`, or nothing.
-std::string AdmitPicture(const ReadOptions& options, const std::string& path, std::uint64_t width,
-                         std::uint64_t height, std::uint64_t decoderBytes);
+std::string AdmitPicture(const ReadOptions& options, const std::string& path, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes);
 
 // "W x H is N pixels, above the limit of L (--max-pixels)", or nothing.
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,

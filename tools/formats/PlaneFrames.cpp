@@ -30,14 +30,13 @@ void Component(const std::uint8_t* pixels, std::size_t width, std::size_t offset
   for (std::size_t x = 0; x < width; ++x) out[x] = pixels[4 * x + offset];
 }
 
-std::uint64_t Read(InputFile& input, std::vector<std::uint8_t>& into) {
-  return input.Read(into.data(), into.size());
-}
+std::uint64_t Read(InputFile& input, std::vector<std::uint8_t>& into) { return input.Read(into.data(), into.size()); }
 
 }  // namespace
 
 std::uint64_t PlaneFrameBytes(std::uint64_t width, std::uint64_t height, const PlaneLayout& layout) {
-  const std::uint64_t chroma = std::uint64_t{ChromaWidth(width, layout.sampling)} * ChromaHeight(height, layout.sampling);
+  const std::uint64_t chroma =
+      std::uint64_t{ChromaWidth(width, layout.sampling)} * ChromaHeight(height, layout.sampling);
   return width * height + 2 * chroma;
 }
 
@@ -85,14 +84,12 @@ void PlaneFrameReader::ToPicture(Picture& picture) {
   std::vector<std::uint8_t> blueRow(width_, kNoChroma);
   std::vector<std::uint8_t> redRow(width_, kNoChroma);
   const bool mono = layout_.sampling == ChromaSampling::kMono;
-  ChromaUpsampler blue(mono ? nullptr : blue_.data(), chromaWidth_, width_, height_, layout_.sampling,
-                       layout_.siting);
+  ChromaUpsampler blue(mono ? nullptr : blue_.data(), chromaWidth_, width_, height_, layout_.sampling, layout_.siting);
   ChromaUpsampler red(mono ? nullptr : red_.data(), chromaWidth_, width_, height_, layout_.sampling, layout_.siting);
   for (std::size_t y = 0; y < height_; ++y) {
     blue.Row(y, blueRow.data());
     red.Row(y, redRow.data());
-    Interleave(luma_.data() + y * width_, blueRow.data(), redRow.data(), width_,
-               picture.bgra.data() + 4 * y * width_);
+    Interleave(luma_.data() + y * width_, blueRow.data(), redRow.data(), width_, picture.bgra.data() + 4 * y * width_);
   }
 }
 

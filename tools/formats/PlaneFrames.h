@@ -38,8 +38,8 @@ class PlaneFrameReader {
   std::size_t chromaWidth_;
   std::size_t chromaHeight_;
   std::vector<std::uint8_t> luma_;
-  std::vector<std::uint8_t> blue_;  // U (Cb)
-  std::vector<std::uint8_t> red_;   // V (Cr)
+  std::vector<std::uint8_t> blue_;         // U (Cb)
+  std::vector<std::uint8_t> red_;          // V (Cr)
   std::vector<std::uint8_t> interleaved_;  // NV12's UV plane, as read
 };
 

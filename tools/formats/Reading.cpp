@@ -81,8 +81,8 @@ std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, 
   for (std::size_t i = 0; i < titles.size(); ++i) {
     known += (i == 0 ? "" : (i + 1 == titles.size() ? " or " : ", ")) + titles[i];
   }
-  result.error = input.Path() + " is not a " + known +
-                 " file (raw planes are read from a .yuv name, or with --input-size)";
+  result.error =
+      input.Path() + " is not a " + known + " file (raw planes are read from a .yuv name, or with --input-size)";
   return nullptr;
 }
 
@@ -97,8 +97,8 @@ std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::u
          std::to_string(maxPixels) + " (--max-pixels)";
 }
 
-std::string AdmitPicture(const ReadOptions& options, const std::string& path, std::uint64_t width,
-                         std::uint64_t height, std::uint64_t decoderBytes) {
+std::string AdmitPicture(const ReadOptions& options, const std::string& path, std::uint64_t width, std::uint64_t height,
+                         std::uint64_t decoderBytes) {
   if (options.memory == nullptr) return {};
   // Sizes are checked: a product that would wrap needs more than any budget.
   const auto pixels = CheckedProduct(width, height);

@@ -283,8 +283,8 @@ const OptionInfo kOptions[] = {
      [](const std::string& v, Options& o) {
        const std::size_t colon = v.find(':');
        const auto numerator = PositiveNumber(v.substr(0, colon));
-       const auto denominator = colon == std::string::npos ? std::optional<std::uint64_t>(1)
-                                                           : PositiveNumber(v.substr(colon + 1));
+       const auto denominator =
+           colon == std::string::npos ? std::optional<std::uint64_t>(1) : PositiveNumber(v.substr(colon + 1));
        if (!numerator || !denominator || *numerator > UINT32_MAX || *denominator > UINT32_MAX) {
          return std::string("--fps takes N or N:D, positive whole numbers");
        }

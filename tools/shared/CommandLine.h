@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "shared/ColorModel.h"
 #include "formats/Formats.h"
+#include "shared/ColorModel.h"
 
 namespace cstool {
 
@@ -43,7 +43,7 @@ struct Options {
   // Streams of frames.
   SamplingChoice sampling = SamplingChoice::k444;  // how .y4m and .yuv outputs are written
   bool samplingGiven = false;
-  ChromaSiting siting = ChromaSiting::kCenter;     // of 4:2:0 written, and of raw 4:2:0 read
+  ChromaSiting siting = ChromaSiting::kCenter;  // of 4:2:0 written, and of raw 4:2:0 read
   bool sitingGiven = false;
   std::optional<FrameRate> fps;
   std::optional<std::pair<std::uint32_t, std::uint32_t>> inputSize;  // raw input

@@ -66,8 +66,7 @@ std::vector<std::string> NoteList::Lines() const {
   return lines;
 }
 
-Progress::Progress(std::size_t total)
-    : total_(total), terminal_(::isatty(STDERR_FILENO) != 0) {
+Progress::Progress(std::size_t total) : total_(total), terminal_(::isatty(STDERR_FILENO) != 0) {
   enabled_ = total > 1 && terminal_;
 }
 

@@ -290,7 +290,8 @@ class JpegFrame : public FrameReader {
   std::string Open() {
     const std::string& path = input_.Path();
     const std::string error = reader_.ReadHeader();
-    if (!error.empty()) return reader_.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
+    if (!error.empty())
+      return reader_.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
     if (reader_.Cmyk()) return path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
     width_ = reader_.Width();
     height_ = reader_.Height();

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "formats/Formats.h"
-#include "shared/InputFile.h"
 #include "formats/png/PngCommon.h"
+#include "shared/InputFile.h"
 #include "shared/Messages.h"
 
 namespace cstool {

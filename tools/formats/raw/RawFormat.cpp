@@ -31,8 +31,8 @@ class RawFrames : public FrameReader {
     frameBytes_ = PlaneFrameBytes(width_, height_, info_.layout);
     if (const auto left = input_.RemainingBytes()) {
       if (*left % frameBytes_ != 0) {
-        return path + " is " + std::to_string(*left) + " bytes, not a whole number of " + std::to_string(width_) +
-               "x" + std::to_string(height_) + " " + kSamplingNames[static_cast<int>(*options_.inputSampling)] +
+        return path + " is " + std::to_string(*left) + " bytes, not a whole number of " + std::to_string(width_) + "x" +
+               std::to_string(height_) + " " + kSamplingNames[static_cast<int>(*options_.inputSampling)] +
                " frames of " + std::to_string(frameBytes_) + " bytes";
       }
       info_.frames = *left / frameBytes_;

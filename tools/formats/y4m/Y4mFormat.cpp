@@ -111,8 +111,7 @@ std::string ParseHeader(const std::string& line, Header& header) {
     } else if (tag == 'F') {
       const std::size_t colon = value.find(':');
       const auto numerator = Number(value.substr(0, colon), UINT32_MAX);
-      const auto denominator =
-          colon == std::string::npos ? std::nullopt : Number(value.substr(colon + 1), UINT32_MAX);
+      const auto denominator = colon == std::string::npos ? std::nullopt : Number(value.substr(colon + 1), UINT32_MAX);
       if (!numerator || !denominator) return "its header gives the frame rate " + Printable(token, 40);
       header.rate = FrameRate{*numerator, *denominator};
     } else if (tag == 'I') {
@@ -265,8 +264,8 @@ class Y4mWriter : public FrameWriter {
                "or 444";
       }
       if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A1:1 C%s XCOLORRANGE=%s\n", kMagic, width_, height_,
-                       settings.rate.numerator, settings.rate.denominator, settings.interlace,
-                       TagOf(settings.layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
+                       settings.rate.numerator, settings.rate.denominator, settings.interlace, TagOf(settings.layout),
+                       model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
         return "write failed";
       }
     } else if (frame.width != width_ || frame.height != height_) {
