@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -103,6 +104,41 @@ TEST(DocumentedBehaviour, InPlaceMaskedCodeNamesTheTargetAndUnmaskedBackConverts
   EXPECT_EQ(pixels[5], 255);
   EXPECT_EQ(pixels[4], 27);
   EXPECT_EQ(pixels[7], 9);
+}
+
+// The exact path truncates: over every input, the share of its values that
+// are one below the nearest integer to the formula, as the help states it
+// (about half to yuv or ycbcr, about a third back to rgb), never further.
+TEST(DocumentedBehaviour, ExactPathIsTheTruncatedFormula) {
+  const std::vector<std::uint8_t> colours = EveryColour();
+  std::vector<std::uint8_t> everyPixel(std::size_t{1} << 24, 1);
+  CColorSpace converter;
+  for (const Conversion& conversion : AllConversions()) {
+    std::vector<std::uint8_t> out = colours;
+    tColorInterfaceImage src{
+        const_cast<std::uint8_t*>(colours.data()), kSide, kSide, 4 * kSide, conversion.from, everyPixel.data(), kSide};
+    tColorInterfaceImage dst{out.data(), kSide, kSide, 4 * kSide, FORMAT_RGB, nullptr, 0};
+    ASSERT_TRUE((converter.*conversion.twoImages)(&src, &dst, true));
+    const auto& exact = *conversion.exact;
+    std::uint64_t below = 0;
+    int furthest = 0;
+    for (std::size_t i = 0; i < colours.size(); i += 4) {
+      for (int k = 0; k < 3; ++k) {
+        const auto& row = exact[2 - k];
+        const double value = ((row[0] * colours[i + 2] + row[1] * colours[i + 1]) + row[2] * colours[i]) + row[3];
+        const int nearest = static_cast<int>(std::lround(std::fmin(255.0, std::fmax(0.0, value))));
+        const int got = out[i + static_cast<std::size_t>(k)];
+        below += got == nearest - 1 ? 1 : 0;
+        furthest = std::max(furthest, std::abs(got - nearest));
+      }
+    }
+    const double share = static_cast<double>(below) / (3 << 24);
+    std::printf("%-10s exact: %.1f%% of values one below the nearest\n", conversion.name, 100 * share);
+    const bool toRgb = conversion.to == FORMAT_RGB;
+    EXPECT_GT(share, toRgb ? 0.25 : 0.45) << conversion.name;
+    EXPECT_LT(share, toRgb ? 0.40 : 0.55) << conversion.name;
+    EXPECT_LE(furthest, 1) << conversion.name;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "ToolTestSupport.h"
 #include "formats/Formats.h"
@@ -234,6 +235,75 @@ TEST_F(Tool, FfmpegReadsTheY4mWrittenAndWritesOneThatIsRead) {
     const ToolRun run = Colorspace("convert --to rgb " + y4m + " " + back);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_LE(MaxDifference(Read(back), original, false), 3) << pixelFormat;
+  }
+}
+
+// What the README says of the models' names elsewhere: yuv is ffmpeg's
+// yuvj444p and ycbcr its yuv444p (BT.601), never more than 1 apart;
+// ImageMagick's YCbCr is full range, 0 to 2 below yuv and far from ycbcr.
+TEST_F(Tool, ModelsAreWhatOtherProgramsCallThemAsTheReadmeSays) {
+  if (!HasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed: the names are compared with its pixel formats";
+  Picture colours = MakeRandomPicture(256, 256, 17);
+  colours.hasAlpha = false;
+  for (std::size_t i = 3; i < colours.bgra.size(); i += 4) colours.bgra[i] = 255;
+  Write(Path("colours.png"), colours);
+  auto planes = [&](const std::string& y4m) {
+    const std::string file = Slurp(y4m);
+    return file.substr(file.find("FRAME\n") + 6);
+  };
+  auto largest = [](const std::string& a, const std::string& b) {
+    int worst = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      worst = std::max(worst, std::abs(int{static_cast<unsigned char>(a[i])} - static_cast<unsigned char>(b[i])));
+    }
+    return worst;
+  };
+  for (const auto& [model, range, pixelFormat] :
+       {std::tuple{"yuv", "full", "yuvj444p"}, std::tuple{"ycbcr", "limited", "yuv444p"}}) {
+    ASSERT_EQ(Colorspace(std::string("convert --to ") + model + " " + Path("colours.png") + " " +
+                         Path(std::string(model) + ".y4m"))
+                  .status,
+              0);
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -i " + Path("colours.png") +
+                           " -vf scale=out_color_matrix=bt601:out_range=" + range + ",format=" + pixelFormat +
+                           " -f yuv4mpegpipe " + Path(std::string(pixelFormat) + ".y4m"))
+                              .c_str()),
+              0);
+    EXPECT_EQ(largest(planes(Path(std::string(model) + ".y4m")), planes(Path(std::string(pixelFormat) + ".y4m"))), 1)
+        << model;
+  }
+  if (std::system("/usr/bin/convert -version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "ImageMagick (/usr/bin/convert) is not installed: its YCbCr is not compared";
+  }
+  ASSERT_EQ(std::system(("/usr/bin/convert " + Path("colours.png") +
+                         " -colorspace YCbCr -set colorspace sRGB -depth 8 rgb:" + Path("magick.rgb"))
+                            .c_str()),
+            0);
+  const std::string magick = Slurp(Path("magick.rgb"));
+  ASSERT_EQ(magick.size(), std::size_t{256} * 256 * 3);
+  for (const auto& [model, below, yFar] : {std::tuple{"yuv", 2, 1}, std::tuple{"ycbcr", 255, 15}}) {
+    ASSERT_EQ(Colorspace(std::string("convert --to ") + model + " " + Path("colours.png") + " " + Path("m.png")).status,
+              0);
+    const Picture ours = Read(Path("m.png"));
+    int lowest = 255;
+    int highest = -255;
+    int yWorst = 0;
+    for (std::size_t p = 0; p < std::size_t{256} * 256; ++p) {
+      for (int c = 0; c < 3; ++c) {
+        const int difference = ours.bgra[4 * p + 2 - static_cast<std::size_t>(c)] -
+                               static_cast<unsigned char>(magick[3 * p + static_cast<std::size_t>(c)]);
+        lowest = std::min(lowest, difference);
+        highest = std::max(highest, difference);
+        if (c == 0) yWorst = std::max(yWorst, std::abs(difference));
+      }
+    }
+    if (std::string(model) == "yuv") {
+      EXPECT_GE(lowest, 0);
+      EXPECT_LE(highest, below);
+      EXPECT_EQ(yWorst, yFar);
+    } else {
+      EXPECT_GE(yWorst, yFar) << "ImageMagick's YCbCr is not the studio range";
+    }
   }
 }
 

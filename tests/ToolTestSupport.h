@@ -67,6 +67,17 @@ class Tool : public ::testing::Test {
     return run;
   }
 
+  // Any shell command, its output and messages.
+  ToolRun RunShellCommand(const std::string& command) const {
+    const std::string out = Path("shell-out.txt");
+    const std::string err = Path("shell-err.txt");
+    const int raw = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
+    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return run;
+  }
+
   static std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;

@@ -305,12 +305,59 @@ TEST_F(Tool, CommandLineConventions) {
   EXPECT_NE(run.err.find("is a directory"), std::string::npos) << run.err;
 }
 
-TEST_F(Tool, PixelPrintsTheSameFieldsForEveryModel) {
-  EXPECT_EQ(Colorspace("pixel --to yuv 255 0 0").out, "Y 76 U 85 V 255 #4C55FF\n");
-  EXPECT_EQ(Colorspace("pixel --to ycbcr '#FF0000'").out, "Y 81 Cb 90 Cr 239 #515AEF\n");
-  EXPECT_EQ(Colorspace("pixel --to rgb --from ycbcr 128 255 255").out, "R 255 G 0 B 255 #FF00FF\n");
-  EXPECT_EQ(Colorspace("pixel --to yuv --format=hex 255 0 0").out, "#4C55FF\n");
-  EXPECT_EQ(Colorspace("pixel --to yuv --format csv 255 0 0").out, "76,85,255\n");
+// pixel converts as pictures do (the fast path), or with --exact by the
+// single-pixel members; the examples its help and the README give print
+// what they say.
+TEST_F(Tool, PixelConvertsAsPicturesDoAndItsExamplesRun) {
+  std::vector<std::pair<std::string, std::string>> examples;  // arguments, what is printed
+  std::istringstream help(Colorspace("pixel --help").out);
+  std::string previous;
+  for (std::string line; std::getline(help, line); previous = line) {
+    if (previous.rfind("  colorspace pixel ", 0) == 0) {
+      examples.emplace_back(previous.substr(std::string("  colorspace ").size()),
+                            line.substr(line.find_first_not_of(' ')));
+    }
+  }
+  std::istringstream readme(Slurp(COLORSPACE_README));
+  for (std::string line; std::getline(readme, line);) {
+    const std::size_t comment = line.find("  # ");
+    if (line.rfind("colorspace pixel ", 0) != 0 || comment == std::string::npos) continue;
+    std::string arguments = line.substr(std::string("colorspace ").size(), comment - std::string("colorspace ").size());
+    arguments.erase(arguments.find_last_not_of(' ') + 1);
+    examples.emplace_back(arguments, line.substr(comment + 4));
+  }
+  EXPECT_GE(examples.size(), 8U);
+  for (const auto& [arguments, printed] : examples) EXPECT_EQ(Colorspace(arguments).out, printed + "\n") << arguments;
+
+  // A picture of the same colours converts to the same values.
+  Picture colours = MakeRandomPicture(4, 1);
+  colours.hasAlpha = false;
+  const std::uint8_t rgb[4][3] = {{128, 128, 128}, {255, 255, 255}, {255, 0, 0}, {12, 200, 99}};
+  for (std::size_t p = 0; p < 4; ++p) {
+    colours.bgra[4 * p] = rgb[p][2];
+    colours.bgra[4 * p + 1] = rgb[p][1];
+    colours.bgra[4 * p + 2] = rgb[p][0];
+    colours.bgra[4 * p + 3] = 255;
+  }
+  Write(Path("colours.png"), colours);
+  for (const char* model : {"yuv", "ycbcr"}) {
+    for (const char* path : {"", " --exact"}) {
+      ASSERT_EQ(
+          Colorspace(std::string("convert --to ") + model + path + " " + Path("colours.png") + " " + Path("out.png"))
+              .status,
+          0);
+      const Picture out = Read(Path("out.png"));
+      for (std::size_t p = 0; p < 4; ++p) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "#%02X%02X%02X\n", out.bgra[4 * p + 2], out.bgra[4 * p + 1],
+                      out.bgra[4 * p]);
+        const std::string arguments = std::string("pixel --format hex --to ") + model + path + " " +
+                                      std::to_string(rgb[p][0]) + " " + std::to_string(rgb[p][1]) + " " +
+                                      std::to_string(rgb[p][2]);
+        EXPECT_EQ(Colorspace(arguments).out, expected) << arguments;
+      }
+    }
+  }
   EXPECT_EQ(Colorspace("pixel --to yuv 256 0 0").status, 2);
 }
 
@@ -407,6 +454,7 @@ TEST_F(Tool, SeveralInputsIntoADirectoryInParallel) {
     Write(input, MakeRandomPicture(5 + i, 3, static_cast<unsigned>(i)));
     inputs.append(" ").append(input);
   }
+  fs::create_directories(Path("out"));
   const ToolRun run = Colorspace("convert --to ycbcr --jobs 3 --out-dir " + Path("out/new") + inputs);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "") << "no progress line when stderr is not a terminal";

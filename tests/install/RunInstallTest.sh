@@ -56,3 +56,9 @@ LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-plain"
 echo "-- installed tool, without LD_LIBRARY_PATH"
 loads_prefix_library "$work/prefix/bin/colorspace" || { echo "the tool does not load $library" >&2; exit 1; }
 "$work/prefix/bin/colorspace" --version
+
+echo "-- the manual page and the bash completion"
+man -l "$work/prefix/share/man/man1/colorspace.1" >/dev/null 2>&1 || [ -s "$work/prefix/share/man/man1/colorspace.1" ] ||
+  { echo "no manual page in share/man/man1" >&2; exit 1; }
+bash -c "source '$work/prefix/share/bash-completion/completions/colorspace' && complete -p colorspace" ||
+  { echo "no bash completion in share/bash-completion/completions" >&2; exit 1; }

@@ -161,14 +161,18 @@ std::string LoadMask(const Options& options, MemoryBudget::Account& memory, Mask
 // One picture or frame, as read from `input`: checked against the mask,
 // its lost selection restored or forgotten, converted as planned.
 std::string ConvertFrame(const std::string& input, Picture& picture, const Options& options, const Mask* mask,
-                         Plan& plan) {
+                         Plan& plan, Progress& progress, bool first) {
   std::string error = ApplyFrom(input, options, picture);
   if (!error.empty()) return error;
   if (mask != nullptr && (mask->width != picture.width || mask->height != picture.height)) {
     return "the mask " + mask->path + " is " + std::to_string(mask->width) + "x" + std::to_string(mask->height) + ", " +
            input + " is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
   }
-  if (picture.record.Mixed() && picture.record.selection.empty()) {
+  const bool lost = picture.record.Mixed() && picture.record.selection.empty();
+  if (first && options.forgetSelection && !lost) {
+    progress.Note("--forget-selection has no effect on " + input + ": it has no lost selection to forget");
+  }
+  if (lost) {
     // Another program kept the record but dropped the selection chunk.
     if (options.forgetSelection) {
       picture.record = ModelRecord{};
@@ -220,7 +224,7 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
       if (!frames->Next(picture, result)) break;
       for (const std::string& note : result.notes) progress.Note(note);
       Plan plan;
-      std::string error = ConvertFrame(path, picture, options, mask, plan);
+      std::string error = ConvertFrame(path, picture, options, mask, plan, progress, first);
       if (!error.empty()) return error;
       if (first && !plan.note.empty()) progress.Note(plan.note);
       first = false;
@@ -301,18 +305,6 @@ CommandError ProbeSizes(const Options& options, const std::vector<Job>& jobs, st
   return {};
 }
 
-// Made only once nothing refuses the batch.
-std::string MakeOutputDirectory(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::create_directories(dir, error);
-  std::error_code typeError;
-  if (fs::is_directory(dir, typeError)) return {};
-  if (!error) error = typeError;
-  return "cannot use " + dir + " as the output directory" +
-         (error ? ": " + error.message() : std::string(": it is not a directory"));
-}
-
 // How every output is written, and the refusals that need no input: a
 // format that cannot hold the result the options ask for, or the sampling.
 CommandError ChooseSettings(const Options& options, const std::string& output, WriteSettings& settings) {
@@ -331,7 +323,7 @@ CommandError ChooseSettings(const Options& options, const std::string& output, W
   if (!options.mask.empty()) result.outside = Model::kRGB;  // a masked result is mixed
   std::string error = RefusalFor(format, result, shown);
   if (!error.empty()) return {error + "; nothing written", kExitUsage};
-  if (options.samplingGiven) {
+  if (options.Given("--sampling")) {
     error = SamplingRefusal(format, options.sampling, shown);
     if (!error.empty()) return {error, kExitUsage};
   }
@@ -401,7 +393,9 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
     return {"standard input ('-') can be read only once: give it as one input only", kExitUsage};
   }
   for (const std::string& output : outputs) {
-    const std::string error = CheckDescriptorOutput(output);
+    std::string error = CheckNotATerminal(output);
+    if (!error.empty()) return {error, kExitUsage};
+    error = CheckDescriptorOutput(output);
     if (!error.empty()) return {error, kExitFailure};
   }
   std::string error = CheckNotAnInput(outputs, read);
@@ -418,6 +412,53 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
   return ProbeSizes(options, jobs, totalFrames);
 }
 
+// Whether an input may be raw planes: a .yuv name, or '-' (which is when
+// the raw options are given).
+bool MayBeRaw(const std::string& input) {
+  const Format* format = FormatBySuffix(input);
+  return input == "-" || (format != nullptr && format->signature.empty());
+}
+
+// One note for each option given that has no effect in this run.
+void NoteOptionsWithoutEffect(const Options& options, const std::vector<Job>& jobs, Progress& progress) {
+  auto shapedHere = [&](const std::string& option) {
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [&](const Job& job) { return Shapes(*job.target.settings.format, option); });
+  };
+  auto shapedWhere = [](const std::string& option) {
+    std::vector<std::string> titles;
+    for (const Format& format : AllFormats()) {
+      if (Shapes(format, option)) titles.emplace_back(format.title);
+    }
+    std::string list;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+      list += (i == 0 ? "" : (i + 1 == titles.size() ? " and " : ", ")) + titles[i];
+    }
+    return list;
+  };
+  bool rawInput = false;
+  for (const Job& job : jobs) rawInput = rawInput || std::any_of(job.inputs.begin(), job.inputs.end(), MayBeRaw);
+  auto note = [&](const std::string& option, const std::string& why) {
+    if (options.Given(option)) progress.Note(option + " has no effect: " + why);
+  };
+  for (const char* option : {"--quality", "--compression", "--sampling", "--fps"}) {
+    if (!shapedHere(option)) note(option, "it shapes " + shapedWhere(option) + " outputs, and none is written");
+  }
+  const bool reducedOut = options.sampling == SamplingChoice::k420 || options.sampling == SamplingChoice::kNv12;
+  const bool reducedIn =
+      options.inputSampling == SamplingChoice::k420 || options.inputSampling == SamplingChoice::kNv12;
+  if (!(reducedOut && shapedHere("--chroma-siting")) && !(reducedIn && rawInput)) {
+    note("--chroma-siting", "no 4:2:0 chroma is written, and none is read from raw planes");
+  }
+  if (!rawInput) {
+    for (const char* option : {"--input-size", "--input-sampling"}) {
+      note(option, "no input is read as raw planes (a .yuv name, or '-')");
+    }
+  }
+  if (options.mask.empty()) note("--mask-threshold", "it applies to a --mask, and none is given");
+  if (!options.mask.empty()) note("--exact", "a conversion through --mask is always exact");
+}
+
 }  // namespace
 
 int RunConvert(const Options& options) {
@@ -429,6 +470,7 @@ int RunConvert(const Options& options) {
   }
 
   Progress progress(jobs.size());
+  NoteOptionsWithoutEffect(options, jobs, progress);
   MemoryBudget budget(MemoryBudgetBytes(options));
   MemoryBudget::Account maskMemory(&budget, true);
   Mask mask;
@@ -443,7 +485,7 @@ int RunConvert(const Options& options) {
   }
   const Mask* maskOrNull = options.mask.empty() ? nullptr : &mask;
   if (!options.outDir.empty()) {
-    const std::string error = MakeOutputDirectory(options.outDir);
+    const std::string error = MakeFolder(options.outDir);
     if (!error.empty()) return Fail(error);
   }
 

@@ -74,19 +74,12 @@ std::string RoundTrip(const Picture& chart, Model model, bool exact, Picture& co
 int RunDemo(const Options& options) {
   if (options.operands.size() > 1) return Fail("demo takes at most one directory", kExitUsage);
   const std::filesystem::path dir = options.operands.empty() ? "." : options.operands[0];
-  std::error_code made;
-  std::filesystem::create_directories(dir, made);
-  std::error_code typeError;
-  if (!std::filesystem::is_directory(dir, typeError)) {
-    if (!made) made = typeError;
-    return Fail("cannot use " + dir.string() + " as the directory" +
-                (made ? ": " + made.message() : std::string(": it is not a directory")));
-  }
+  std::string error = MakeFolder(dir.string());
+  if (!error.empty()) return Fail(error);
 
   const Picture chart = MakeChart();
   Progress progress(1);
-  std::string error =
-      WritePicture((dir / "chart.png").string(), chart, PngSettings(options), progress, nullptr, OutputName::kMade);
+  error = WritePicture((dir / "chart.png").string(), chart, PngSettings(options), progress, nullptr, OutputName::kMade);
   if (!error.empty()) return Fail(error);
 
   std::printf("Round trip RGB -> model -> RGB on the %dx%d chart (absolute error per channel)\n", chart.width,

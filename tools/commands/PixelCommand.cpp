@@ -1,4 +1,5 @@
-// colorspace pixel: one colour, converted exactly.
+// colorspace pixel: one colour, converted as pictures are (the fast path),
+// or with --exact by the library's single-pixel members (the exact path).
 #include <ColorSpace/ColorSpace.h>
 
 #include <algorithm>
@@ -36,6 +37,31 @@ bool ParseHex(const std::string& text, std::uint8_t (&components)[3]) {
   return true;
 }
 
+// The exact path: the library's single-pixel members; yuv and ycbcr meet
+// in rgb.
+void ConvertExactly(Model from, Model to, std::uint8_t (&c)[3]) {
+  CColorSpace converter;
+  if (from != Model::kRGB) {
+    from == Model::kYUV ? converter.YUVtoRGB(c[0], c[1], c[2]) : converter.YCbCrtoRGB(c[0], c[1], c[2]);
+  }
+  if (to != Model::kRGB) {
+    to == Model::kYUV ? converter.RGBtoYUV(c[0], c[1], c[2]) : converter.RGBtoYCbCr(c[0], c[1], c[2]);
+  }
+}
+
+// The fast path: a one-pixel picture, converted as pictures are.
+std::string ConvertFast(Model from, Model to, std::uint8_t (&c)[3]) {
+  Picture pixel;
+  pixel.width = 1;
+  pixel.height = 1;
+  pixel.bgra = {c[2], c[1], c[0], 255};
+  const std::string error = ConvertPixels(pixel, from, to, nullptr, false);
+  c[0] = pixel.bgra[2];
+  c[1] = pixel.bgra[1];
+  c[2] = pixel.bgra[0];
+  return error;
+}
+
 }  // namespace
 
 int RunPixel(const Options& options) {
@@ -54,21 +80,18 @@ int RunPixel(const Options& options) {
   } else {
     return Fail("pixel takes three components or '#RRGGBB'", kExitUsage);
   }
-  if (from == to) return Fail(std::string("the colour is already ") + NameOf(to), kExitUsage);
-  if (!Convertible(from, to)) {
-    return Fail(
-        std::string("no direct conversion from ") + NameOf(from) + " to " + NameOf(to) + "; convert to rgb first",
-        kExitUsage);
-  }
-  CColorSpace converter;
-  std::uint8_t& a = components[0];
-  std::uint8_t& b = components[1];
-  std::uint8_t& c = components[2];
-  if (from == Model::kRGB) {
-    to == Model::kYUV ? converter.RGBtoYUV(a, b, c) : converter.RGBtoYCbCr(a, b, c);
+  if (from == to) {
+    std::fprintf(stderr, "colorspace: note: the colour is already %s%s: printed as it is\n", NameOf(to),
+                 options.from ? "" : " (--from names the model it is in)");
+  } else if (options.exact) {
+    ConvertExactly(from, to, components);
   } else {
-    from == Model::kYUV ? converter.YUVtoRGB(a, b, c) : converter.YCbCrtoRGB(a, b, c);
+    const std::string error = ConvertFast(from, to, components);
+    if (!error.empty()) return Fail(error);
   }
+  const std::uint8_t a = components[0];
+  const std::uint8_t b = components[1];
+  const std::uint8_t c = components[2];
   switch (options.format) {
     case PixelFormat::kHex:
       std::printf("#%02X%02X%02X\n", a, b, c);

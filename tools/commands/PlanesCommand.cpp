@@ -14,10 +14,24 @@ int RunPlanes(const Options& options) {
   }
   if (!error.empty()) return Fail(error, kExitUsage);
   const std::string& input = options.operands[0];
+  error = CheckNotATerminal(options.operands[1]);
+  if (!error.empty()) return Fail(error, kExitUsage);
   error = CheckDescriptorOutput(options.operands[1]);
   if (error.empty()) error = CheckNotAnInput({options.operands[1]}, {input});
   if (!error.empty()) return Fail(error);
   Progress progress(1);
+  const Format& format = *settings.format;
+  for (const char* option : {"--quality", "--compression"}) {
+    if (options.Given(option) && !Shapes(format, option)) {
+      progress.Note(std::string(option) + " has no effect: the output is " + format.title);
+    }
+  }
+  const bool raw = input == "-" || (FormatBySuffix(input) != nullptr && FormatBySuffix(input)->signature.empty());
+  for (const char* option : {"--input-size", "--input-sampling", "--chroma-siting"}) {
+    if (options.Given(option) && !raw) {
+      progress.Note(std::string(option) + " has no effect: the input is not read as raw planes");
+    }
+  }
   MemoryBudget budget(MemoryBudgetBytes(options));
   MemoryBudget::Account memory(&budget);
   Picture picture;

@@ -153,6 +153,10 @@ struct Format {
   bool manyFrames;        // a stream of frames; otherwise one picture a file
   unsigned samplings;     // SamplingFlag of each it writes
   const char* modelsWhy;  // why it holds only the models it does, or ""
+  const char* shapedBy;   // the options that shape what it writes, space-separated
 };
+
+// Whether `option` shapes what `format` writes.
+bool Shapes(const Format& format, const std::string& option);
 
 }  // namespace cstool

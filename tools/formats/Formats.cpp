@@ -38,23 +38,24 @@ const Format kFormats[] = {
      "any result, with alpha and metadata; the model (and a mask's selection) is recorded, so the way back needs no "
      "--from",
      std::string_view("\x89PNG\r\n\x1a\n", 8), OpenPngReader, OpenPngWriter, WriteGreyPng, kEveryModel, true,
-     kEveryMetadataKind, UINT64_MAX, UINT64_MAX, false, SamplingFlag(SamplingChoice::k444), ""},
+     kEveryMetadataKind, UINT64_MAX, UINT64_MAX, false, SamplingFlag(SamplingChoice::k444), "", "--compression"},
     {"jpeg", "JPEG", ".jpg .jpeg",
      "rgb results for viewing, with the ICC profile, EXIF and density; colour kept at every pixel (4:4:4) from "
-     "quality 90, sampled 4:2:0 below",
+     "quality {full-chroma-quality}, sampled 4:2:0 below",
      std::string_view("\xFF\xD8\xFF", 3), OpenJpegReader, OpenJpegWriter, WriteGreyJpeg, kHoldsRgb, false,
      kIccProfile | kDensity | kExif, kMaxJpegIccBytes, kMaxJpegExifBytes, false, SamplingFlag(SamplingChoice::k444),
-     "its decoder turns what it holds into RGB"},
+     "its decoder turns what it holds into RGB", "--quality"},
     {"y4m", "YUV4MPEG2", ".y4m",
      "yuv or ycbcr video frames for video tools: 8-bit planes sampled 4:4:4, 4:2:2 or 4:2:0 (--sampling), "
      "XCOLORRANGE=FULL for yuv, LIMITED for ycbcr",
      std::string_view("YUV4MPEG2 ", 10), OpenY4mReader, OpenY4mWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0, 0,
-     true, kPlanar, "its frames hold luma and colour-difference planes"},
+     true, kPlanar, "its frames hold luma and colour-difference planes", "--sampling --chroma-siting --fps"},
     {"raw", "raw .yuv", ".yuv",
      "yuv or ycbcr frames as bare planes, Y then U then V (or UV interleaved, --sampling nv12), with no header: "
      "reading needs --input-size, --input-sampling and --from",
      std::string_view(), OpenRawReader, OpenRawWriter, nullptr, kHoldsYuv | kHoldsYCbCr, false, 0, 0, 0, true,
-     kPlanar | SamplingFlag(SamplingChoice::kNv12), "its frames hold luma and colour-difference planes"},
+     kPlanar | SamplingFlag(SamplingChoice::kNv12), "its frames hold luma and colour-difference planes",
+     "--sampling --chroma-siting"},
 };
 
 std::string Lower(std::string text) {
@@ -102,6 +103,11 @@ std::string ModelsHeld(const Format& format, const std::string& prefix = "") {
 }
 
 }  // namespace
+
+bool Shapes(const Format& format, const std::string& option) {
+  const std::string list = std::string(" ") + format.shapedBy + " ";
+  return list.find(" " + option + " ") != std::string::npos;
+}
 
 unsigned HeldFlagOf(Model model) { return 1U << static_cast<unsigned>(model); }
 
@@ -161,26 +167,6 @@ std::string FormatList() {
     list += std::string(format.name) + " (" + format.suffixes + ")";
   }
   return list;
-}
-
-std::string FormatTableMarkdown() {
-  std::string out = "| Format | Suffixes | What it holds |\n|---|---|---|\n";
-  for (const Format& format : kFormats) {
-    std::string suffixes;
-    std::istringstream words(format.suffixes);
-    std::string suffix;
-    while (words >> suffix) suffixes += (suffixes.empty() ? "`" : ", `") + suffix + "`";
-    out += std::string("| `") + format.name + "` | " + suffixes + " | " + format.help + " |\n";
-  }
-  return out;
-}
-
-std::string FormatHelp() {
-  std::string out;
-  for (const Format& format : kFormats) {
-    out += std::string(format.name) + " (" + format.suffixes + "): " + format.help + "\n";
-  }
-  return out;
 }
 
 std::string ChooseFormat(const std::string& path, const std::string& formatOption, const Format*& format) {

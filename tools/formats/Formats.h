@@ -23,10 +23,6 @@ const Format* FormatBySuffix(const std::string& path);
 std::string SuffixOf(const Format& format);
 // "png (.png), jpeg (.jpg .jpeg), y4m (.y4m), raw (.yuv)".
 std::string FormatList();
-// The formats as a Markdown table (name, suffixes, what each holds): the
-// README's list, and lines of help.
-std::string FormatTableMarkdown();
-std::string FormatHelp();
 
 // The format an output is written in: --format when given (and refused
 // when it contradicts a known suffix), else by the suffix; "-", an open

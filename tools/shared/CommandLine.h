@@ -1,9 +1,16 @@
-// The command line: commands, their options and their help.
+// The command line, as every command shares it. The commands are declared
+// where main is, one row each (CommandInfo); the options here, each once
+// with its help, and every value they name from a table. Parsing, every
+// help text, the man page, the bash completion and the README's tables are
+// made from these tables.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/Formats.h"
@@ -22,8 +29,9 @@ inline constexpr int kJpegMaskThreshold = 32;
 enum class PixelFormat { kText, kHex, kCsv };
 
 struct Options {
-  std::string command;  // convert, planes, pixel or demo
+  std::string command;  // the command's name
   std::vector<std::string> operands;
+  std::set<std::string> given;  // the options the command line gave
   std::optional<Model> to;
   std::optional<Model> from;
   std::optional<Model> model;
@@ -42,29 +50,50 @@ struct Options {
   int quality = kDefaultJpegQuality;
   // Streams of frames.
   SamplingChoice sampling = SamplingChoice::k444;  // how .y4m and .yuv outputs are written
-  bool samplingGiven = false;
-  ChromaSiting siting = ChromaSiting::kCenter;  // of 4:2:0 written, and of raw 4:2:0 read
-  bool sitingGiven = false;
+  ChromaSiting siting = ChromaSiting::kCenter;     // of 4:2:0 written, and of raw 4:2:0 read
   std::optional<FrameRate> fps;
   std::optional<std::pair<std::uint32_t, std::uint32_t>> inputSize;  // raw input
   std::optional<SamplingChoice> inputSampling;                       // raw input
+
+  bool Given(const std::string& option) const { return given.count(option) != 0; }
 };
 
-// Parses argv[1...]. Returns an error line for a usage error, else nothing.
-// Options may come anywhere, as "--name value" or "--name=value"; "--" ends
-// them. An option the command does not take is an error.
+// One command. Texts are paragraphs, wrapped when shown; a paragraph of
+// lines "TERM\tTEXT" is a list. {name} stands for a value the tool declares
+// elsewhere (a default, a limit, a table), so that it is written once.
+struct CommandInfo {
+  const char* name;
+  const char* summary;      // one line for the program's help
+  const char* usage;        // the usage lines, as shown
+  const char* description;  // before the options
+  const char* notes;        // after the options, or ""
+  int (*run)(const Options&);
+};
+using CommandTable = std::span<const CommandInfo>;
+
+const CommandInfo* FindCommand(CommandTable commands, const std::string& name);
+
+// Parses argv[2...] for the command in argv[1]. Returns an error line for a
+// usage error, else nothing. Options may come anywhere, as "--name value"
+// or "--name=value"; "--" ends them. An option the command does not take
+// is an error.
 std::string ParseCommandLine(int argc, char** argv, Options& options);
 
 // The help of one command, or of the program when `command` is empty.
-std::string HelpFor(const std::string& command);
+std::string HelpFor(CommandTable commands, const std::string& command);
 // What a bare `colorspace` prints to standard error.
-std::string ShortUsage();
+std::string ShortUsage(CommandTable commands);
 
-bool IsCommand(const std::string& name);
-// Runs the command named `name` (see IsCommand); returns the exit status.
-int RunCommand(const std::string& name, const Options& options);
-// The commands, what each does and its options, as a Markdown table: the
-// README's list.
-std::string CommandTableMarkdown();
+// Made from the tables: the README's lists (commands and their options,
+// formats, defaults and limits), the man page colorspace(1), and the bash
+// completion.
+std::string CommandTableMarkdown(CommandTable commands);
+std::string FormatTableMarkdown();
+std::string DefaultsTableMarkdown();
+std::string ManPage(CommandTable commands, const std::string& version);
+std::string BashCompletion(CommandTable commands);
+
+// A text with each {name} replaced by its value (see CommandInfo).
+std::string WithValues(const std::string& text);
 
 }  // namespace cstool

@@ -128,6 +128,26 @@ std::string PrepareOutputs() {
   }
 }
 
+std::string MakeFolder(const std::string& dir) {
+  const std::string why = "cannot use " + dir + " as the output folder: ";
+  if (::mkdir(dir.c_str(), 0777) == 0) return {};
+  const int error = errno;
+  struct stat status {};
+  if (error == EEXIST && ::stat(dir.c_str(), &status) == 0) {
+    return S_ISDIR(status.st_mode) ? std::string() : why + "it is not a folder";
+  }
+  if (error == ENOENT) return why + "the folder it would go in does not exist (make it first)";
+  return why + std::strerror(error);
+}
+
+std::string CheckNotATerminal(const std::string& path) {
+  const std::optional<int> fd = path == "-" ? std::optional<int>(STDOUT_FILENO) : DescriptorNamed(path);
+  if (!fd || ::isatty(*fd) == 0) return {};
+  return (path == "-" ? std::string("standard output") : path) +
+         " is a terminal, where a picture would print as noise: redirect it (> out.png, | program) or name an "
+         "output file";
+}
+
 std::optional<int> DescriptorNamed(const std::string& path) {
   if (path == "/dev/stdout") return 1;
   if (path == "/dev/stderr") return 2;

@@ -39,6 +39,14 @@ inline constexpr int kCleanedUpSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, 
 // returned note says so; otherwise it returns nothing.
 std::string PrepareOutputs();
 
+// Makes the folder `dir` if it is missing, but not its parent: a missing
+// parent is more likely a typing slip than a wish. Returns an error line
+// ("cannot use DIR as the output folder: ..."), or nothing.
+std::string MakeFolder(const std::string& dir);
+
+// Why an output would print picture bytes on a terminal, or nothing.
+std::string CheckNotATerminal(const std::string& path);
+
 // The descriptor a name stands for: /dev/stdout (1), /dev/stderr (2),
 // /dev/fd/N and /proc/self/fd/N; nothing for any other name.
 std::optional<int> DescriptorNamed(const std::string& path);
