@@ -137,7 +137,7 @@ TEST_F(Tool, FormatsRefuseWhatTheyCannotHoldBeforeWriting) {
 // with the ffmpeg pixel format that writes what is.
 TEST_F(Tool, Y4mHeadersAreReadOrRefusedByName) {
   const std::string planes444(std::size_t{4} * 2 * 3, '\x50');
-  const std::string planes420(std::size_t{4} * 2 + 2 * 2 * 1, '\x50');
+  const std::string planes420(std::size_t{4 * 2 + 2 * 2 * 1}, '\x50');
   WriteFile(Path("no-range.y4m"), "YUV4MPEG2 W4 H2 F25:1 C444\nFRAME\n" + planes444);
   WriteFile(Path("default-420.y4m"), "YUV4MPEG2 W4 H2 XCOLORRANGE=FULL\nFRAME\n" + planes420);
   WriteFile(Path("two.y4m"), "YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\nFRAME\n" + planes444 + "FRAME\n" + planes444);

@@ -178,7 +178,7 @@ TEST_F(Video, ChromaSitsWhereTheTagSays) {
               0);
     const std::string file = Slurp(y4m);
     const std::size_t planes = file.find("FRAME\n") + 6;
-    const std::string v = file.substr(planes + 16 * 4 + 8 * 2, 8);  // the V plane's first row
+    const std::string v = file.substr(planes + std::size_t{16 * 4 + 8 * 2}, 8);  // the V plane's first row
     if (std::string(siting) == "center") {
       // Samples between columns 2i and 2i+1: the change stays whole.
       EXPECT_EQ(static_cast<unsigned char>(v[3]), 56);
@@ -229,6 +229,17 @@ TEST_F(Video, StreamsBecomeSequencesAndBack) {
             std::string::npos);
   run = Colorspace("convert --to ycbcr --fps 24 " + Path("in.y4m") + " " + Path("24.y4m"));
   EXPECT_NE(Slurp(Path("24.y4m")).find(" F24:1 "), std::string::npos);
+  // Interlaced 4:4:4 converts, and its interlacing is carried.
+  WriteFile(Path("fields.y4m"), MakeStream(24, 16, 2, "It C444 XCOLORRANGE=FULL"));
+  run = Colorspace("convert --to ycbcr " + Path("fields.y4m") + " " + Path("fields-out.y4m"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(Slurp(Path("fields-out.y4m")).substr(0, 80).find(" It A1:1 C444 "), std::string::npos);
+  // On a terminal, the frames are counted on the progress line.
+  if (std::system("script --version >/dev/null 2>&1") == 0) {
+    const ToolRun shown = RunShellCommand("script -qec '" + std::string(COLORSPACE_TOOL) + " convert --to ycbcr " +
+                                          Path("in.y4m") + " " + Path("shown.y4m") + "' /dev/null");
+    EXPECT_NE(shown.out.find("[frame 3 of 3] " + Path("in.y4m")), std::string::npos) << shown.out;
+  }
 
   Write(Path("small.png"), MakeRandomPicture(8, 8));
   const std::vector<std::string> before = Files();
@@ -296,12 +307,12 @@ TEST_F(Video, CutAndInterruptedStreams) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "colorspace: " + Path("cut.y4m") + ": frame 3 is cut short\n");
   const std::string kept = Slurp(Path("kept.y4m"));
-  EXPECT_EQ(kept.size(), kept.find('\n') + 1 + 2 * (6 + 16 * 8 * 3));
+  EXPECT_EQ(kept.size(), kept.find('\n') + 1 + std::size_t{2 * (6 + 16 * 8 * 3)});
 
   // A long stream from a pipe that never ends, interrupted.
   const std::string header = "YUV4MPEG2 W640 H480 C444 XCOLORRANGE=FULL\n";
   WriteFile(Path("header.y4m"), header);
-  const std::string frame = "FRAME\n" + std::string(640 * 480 * 3, '\x60');
+  const std::string frame = "FRAME\n" + std::string(std::size_t{640 * 480 * 3}, '\x60');
   WriteFile(Path("frame.bin"), frame);
   fs::create_directories(Path("seq"));
   for (const std::string output : {"stream.y4m", "seq/%04d.png"}) {
