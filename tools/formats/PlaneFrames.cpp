@@ -93,6 +93,17 @@ void PlaneFrameReader::ToPicture(Picture& picture) {
   }
 }
 
+std::string StreamSize::Check(const Picture& frame) {
+  if (!known_) {
+    known_ = true;
+    width_ = frame.width;
+    height_ = frame.height;
+  }
+  if (frame.width == width_ && frame.height == height_) return {};
+  return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
+         std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
+}
+
 std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const PlaneLayout& layout,
                             MemoryBudget::Account* memory) {
   const auto width = static_cast<std::size_t>(picture.width);

@@ -43,6 +43,18 @@ class PlaneFrameReader {
   std::vector<std::uint8_t> interleaved_;  // NV12's UV plane, as read
 };
 
+// The one size of a stream's frames: the first frame's.
+class StreamSize {
+ public:
+  // Why `frame` cannot join the stream, or nothing.
+  std::string Check(const Picture& frame);
+
+ private:
+  bool known_ = false;
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+};
+
 // Writes one frame's planes for `picture` as `layout` says; the chroma
 // planes it makes are taken from `memory` while they are held. Returns an
 // error text, or nothing.

@@ -193,13 +193,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
   if (descriptor) {
     // Whatever it reaches (a pipe, a terminal, a file the shell opened),
     // the descriptor itself is written.
-    const int fd = ::fcntl(*descriptor, F_DUPFD_CLOEXEC, 3);
-    output.stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (output.stream_ == nullptr) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
-      if (fd >= 0) ::close(fd);
-      return std::nullopt;
-    }
+    if (!output.WriteTo(::fcntl(*descriptor, F_DUPFD_CLOEXEC, 3), error)) return std::nullopt;
     return output;
   }
   struct stat status {};
@@ -223,13 +217,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
       return std::nullopt;
     }
     if (exists && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode))) {
-      const int fd = ::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC);
-      output.stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-      if (output.stream_ == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
-        return std::nullopt;
-      }
+      if (!output.WriteTo(::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC), error)) return std::nullopt;
       return output;
     }
     if (exists && !S_ISREG(status.st_mode)) {
@@ -289,6 +277,14 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     return std::nullopt;
   }
   return output;
+}
+
+bool OutputFile::WriteTo(int fd, std::string& error) {
+  stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (stream_ != nullptr) return true;
+  error = "cannot write " + userPath_ + ": " + std::strerror(errno);
+  if (fd >= 0) ::close(fd);
+  return false;
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept

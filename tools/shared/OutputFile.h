@@ -93,6 +93,9 @@ class OutputFile {
  private:
   OutputFile() = default;
   void Abandon();
+  // Writes directly to `fd` (a descriptor just opened, or -1 with errno
+  // set); false, with `error` set, when it cannot.
+  bool WriteTo(int fd, std::string& error);
 
   std::string userPath_;    // as the user wrote it, for messages
   std::string target_;      // the file to replace (symbolic links resolved)

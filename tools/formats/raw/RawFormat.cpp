@@ -78,21 +78,13 @@ class RawWriter : public FrameWriter {
  public:
   explicit RawWriter(std::FILE* stream) : stream_(stream) {}
   std::string Write(const Picture& frame, const WriteContext& context) override {
-    if (frames_++ == 0) {
-      width_ = frame.width;
-      height_ = frame.height;
-    } else if (frame.width != width_ || frame.height != height_) {
-      return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
-             std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
-    }
-    return WritePlaneFrame(stream_, frame, context.settings.layout, context.memory);
+    const std::string error = size_.Check(frame);
+    return error.empty() ? WritePlaneFrame(stream_, frame, context.settings.layout, context.memory) : error;
   }
 
  private:
   std::FILE* stream_;
-  std::uint64_t frames_ = 0;
-  std::int32_t width_ = 0;
-  std::int32_t height_ = 0;
+  StreamSize size_;
 };
 
 }  // namespace

@@ -255,22 +255,19 @@ class Y4mWriter : public FrameWriter {
   std::string Write(const Picture& frame, const WriteContext& context) override {
     const WriteSettings& settings = context.settings;
     const Model model = frame.record.model.value_or(Model::kRGB);
+    const std::string error = size_.Check(frame);
+    if (!error.empty()) return error;
     if (frames_ == 0) {
-      width_ = frame.width;
-      height_ = frame.height;
       model_ = model;
       if (settings.layout.sampling == ChromaSampling::k420 && settings.interlace != 'p') {
         return "an interlaced stream is not written 4:2:0 (its chroma would mix the fields): write --sampling 422 "
                "or 444";
       }
-      if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A1:1 C%s XCOLORRANGE=%s\n", kMagic, width_, height_,
+      if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A1:1 C%s XCOLORRANGE=%s\n", kMagic, frame.width, frame.height,
                        settings.rate.numerator, settings.rate.denominator, settings.interlace, TagOf(settings.layout),
                        model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
         return "write failed";
       }
-    } else if (frame.width != width_ || frame.height != height_) {
-      return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
-             std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
     } else if (model != model_) {
       return "a frame of another model among the stream's";
     }
@@ -282,8 +279,7 @@ class Y4mWriter : public FrameWriter {
  private:
   std::FILE* stream_;
   std::uint64_t frames_ = 0;
-  std::int32_t width_ = 0;
-  std::int32_t height_ = 0;
+  StreamSize size_;
   Model model_ = Model::kRGB;
 };
 
