@@ -313,7 +313,9 @@ Outcome ReadText(ReadState& state, const png_unknown_chunk& chunk) {
   const auto* data = chunk.data;
   const std::size_t size = chunk.size;
   const std::string type(reinterpret_cast<const char*>(chunk.name), 4);
-  const auto* keyEnd = static_cast<const std::uint8_t*>(std::memchr(data, 0, std::min<std::size_t>(size, 80)));
+  // An empty chunk has no data at all (libpng hands over no pointer).
+  const auto* keyEnd =
+      size == 0 ? nullptr : static_cast<const std::uint8_t*>(std::memchr(data, 0, std::min<std::size_t>(size, 80)));
   const std::string key =
       keyEnd == nullptr ? std::string()
                         : std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(keyEnd - data));
