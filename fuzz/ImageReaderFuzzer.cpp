@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   cstool::Picture picture;
   {
     cstool::MemoryBudget::Account account(&budget);
-    cstool::ReadLimits limits;
+    cstool::ReadOptions limits;
     limits.maxPixels = kFuzzMaxPixels;
     limits.memory = &account;
     result = cstool::ReadImage(input, limits, picture);

@@ -525,7 +525,9 @@ TEST_F(Hostile, ThreadsThatCannotStartLeaveFewerWorkers) {
                                            Path("err-" + std::to_string(processes)), processes);
     EXPECT_EQ(run.status, 0) << processes << ": " << run.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 6) << processes;
-    if (processes == 1) EXPECT_NE(run.err.find("an interruption may leave"), std::string::npos) << run.err;
+    if (processes == 1) {
+      EXPECT_NE(run.err.find("an interruption may leave"), std::string::npos) << run.err;
+    }
     const MeasuredRun one =
         RunAsOtherUser(tool + " convert --to yuv --jobs 8 " + Path("large.png") + " " + Path("out/l.png"),
                        Path("err-large"), processes);
@@ -562,14 +564,18 @@ TEST_F(Hostile, TheBudgetCountsMetadataAsItInflates) {
   MeasuredRun run = Refused("convert --to yuv --max-memory 64M " + Path("bomb0.png") + " " + Path("out.png"),
                             "more than the memory budget of 64 MiB (--max-memory)");
   EXPECT_LT(run.seconds, 10);
-  if (!kSanitized) EXPECT_LT(run.peakKiB, 120 * 1024);
+  if (!kSanitized) {
+    EXPECT_LT(run.peakKiB, 120 * 1024);
+  }
   run = RunMeasured(
       std::string(COLORSPACE_TOOL) + " convert --to yuv --jobs 8 --max-memory 64M --out-dir " + Path("out") + inputs,
       Path("../err-" + Stamp()));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 8) << run.err;
   EXPECT_LT(run.seconds, 30);
-  if (!kSanitized) EXPECT_LT(run.peakKiB, 160 * 1024);
+  if (!kSanitized) {
+    EXPECT_LT(run.peakKiB, 160 * 1024);
+  }
 }
 
 // A large picture whose slices the budget cannot hold beside it is
@@ -583,7 +589,9 @@ TEST_F(Hostile, SlicesOnlyWhereTheBudgetHoldsThem) {
   const MeasuredRun roomy = RunMeasured(tool + Path("noise.png") + " " + Path("roomy.png"), Path("../err-" + Stamp()));
   EXPECT_EQ(roomy.status, 0) << roomy.err;
   EXPECT_EQ(Read(Path("tight.png")).bgra, Read(Path("roomy.png")).bgra);
-  if (!kSanitized) EXPECT_LT(tight.peakKiB, roomy.peakKiB) << "the slices were held beside the picture";
+  if (!kSanitized) {
+    EXPECT_LT(tight.peakKiB, roomy.peakKiB) << "the slices were held beside the picture";
+  }
 }
 
 // The model record is read however many text chunks come before it, and

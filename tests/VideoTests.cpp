@@ -194,8 +194,12 @@ TEST_F(Video, ChromaSitsWhereTheTagSays) {
     const int settled = std::string(siting) == "center" ? 9 : 10;
     for (int x = 0; x < 16; ++x) {
       const int value = back.bgra[4 * static_cast<std::size_t>(x)];
-      if (x <= 6) EXPECT_EQ(value, 56) << siting << " " << x;
-      if (x >= settled) EXPECT_EQ(value, 200) << siting << " " << x;
+      if (x <= 6) {
+        EXPECT_EQ(value, 56) << siting << " " << x;
+      }
+      if (x >= settled) {
+        EXPECT_EQ(value, 200) << siting << " " << x;
+      }
     }
   }
 }

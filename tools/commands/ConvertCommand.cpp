@@ -66,9 +66,9 @@ std::string PlanMixed(const std::string& path, const ModelRecord& record, const 
     return what + "; it is converted through its own selection, so a different --mask is refused";
   }
   if (*options.to == outside) {
-    plan = {inside, outside, record.selection, true, {}};
+    plan = {inside, outside, record.selection, true, {}, {}};
   } else if (*options.to == inside) {
-    plan = {outside, inside, Complement(record.selection), true, {}};
+    plan = {outside, inside, Complement(record.selection), true, {}, {}};
   } else {
     return what + "; converting it to " + NameOf(*options.to) + " would mix models further: convert it to " +
            NameOf(inside) + " or " + NameOf(outside) + " first";
