@@ -7,7 +7,18 @@
 // choose between copies of a function when the program loads (GCC and clang
 // on x86-64 Linux), they are also built for AVX2 and AVX-512 machines, which
 // take twice the pixels a step or more; elsewhere they are built once.
-#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+// ThreadSanitizer cannot run a copy chooser (it runs before the sanitizer
+// has started), so a build under it has one copy.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CSTOOL_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define CSTOOL_THREAD_SANITIZER 1
+#endif
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(CSTOOL_THREAD_SANITIZER)
 #define CSTOOL_VECTOR_CLONES __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
 #else
 #define CSTOOL_VECTOR_CLONES
