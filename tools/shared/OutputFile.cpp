@@ -20,6 +20,8 @@ namespace {
 
 mode_t g_creationMask = 022;
 
+constexpr std::size_t kOutputBufferBytes = std::size_t{256} << 10;
+
 // Temporary files in progress, for the signal thread to remove. The lock is
 // held across creating a file and registering it, and across renaming or
 // removing it and unregistering it, so no file escapes the signal thread.
@@ -187,6 +189,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
   const std::optional<int> descriptor = path == "-" ? std::optional<int>(1) : DescriptorNamed(path);
   if (descriptor == 1) {
     output.stream_ = stdout;
+    output.Buffer();
     output.toStandardOutput_ = true;
     return output;
   }
@@ -270,6 +273,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     ::fchmod(fd, 0666 & ~g_creationMask);
   }
   output.stream_ = ::fdopen(fd, "wb");
+  output.Buffer();
   if (output.stream_ == nullptr) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     ::close(fd);
@@ -279,8 +283,14 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
   return output;
 }
 
+void OutputFile::Buffer() {
+  // Frames go out a row at a time: a buffer of many rows makes few writes.
+  if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IOFBF, kOutputBufferBytes);
+}
+
 bool OutputFile::WriteTo(int fd, std::string& error) {
   stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  Buffer();
   if (stream_ != nullptr) return true;
   error = "cannot write " + userPath_ + ": " + std::strerror(errno);
   if (fd >= 0) ::close(fd);

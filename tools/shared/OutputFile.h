@@ -96,6 +96,7 @@ class OutputFile {
   // Writes directly to `fd` (a descriptor just opened, or -1 with errno
   // set); false, with `error` set, when it cannot.
   bool WriteTo(int fd, std::string& error);
+  void Buffer();
 
   std::string userPath_;    // as the user wrote it, for messages
   std::string target_;      // the file to replace (symbolic links resolved)
