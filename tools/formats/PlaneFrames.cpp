@@ -22,8 +22,8 @@ void Interleave(const std::uint8_t* luma, const std::uint8_t* blue, const std::u
                 std::uint8_t* out) {
   static_assert(kRedByte == 0 && kBlueByte == 1 && kLumaByte == 2);
   for (std::size_t x = 0; x < width; ++x) {
-    const std::uint32_t pixel = std::uint32_t{red[x]} | (std::uint32_t{blue[x]} << 8) |
-                                (std::uint32_t{luma[x]} << 16) | 0xFF000000U;
+    const std::uint32_t pixel =
+        std::uint32_t{red[x]} | (std::uint32_t{blue[x]} << 8) | (std::uint32_t{luma[x]} << 16) | 0xFF000000U;
     std::memcpy(out + 4 * x, &pixel, 4);
   }
 }
