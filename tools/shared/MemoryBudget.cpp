@@ -25,28 +25,47 @@ std::uint64_t MemoryBudget::DefaultBytes() {
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
 }
 
+void MemoryBudget::Refuse(Account& account, std::uint64_t need, bool beside) {
+  account.refusedNeed_ = need;
+  account.refusedBeside_ = beside;
+  account.refusedLasting_ = lastingUsed_ - (account.lasting_ ? account.held_ : 0);
+}
+
 bool MemoryBudget::Take(Account& account, std::uint64_t bytes, bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   // What the others hold for the whole run is never given back.
   const std::uint64_t othersLasting = lastingUsed_ - (account.lasting_ ? account.held_ : 0);
   const auto total = CheckedSum(account.held_, bytes);
-  if (!total || *total > capacity_ - othersLasting) return false;
+  if (!total || *total > capacity_ - othersLasting) {
+    Refuse(account, total.value_or(UINT64_MAX), false);
+    return false;
+  }
   auto fits = [&] { return used_ + bytes <= capacity_; };
   if (!fits()) {
-    if (!wait) return false;
-    // Waiting helps only while some job that is not itself waiting will
-    // give memory back; when every holder waits, this one gives up.
+    if (!wait) {
+      Refuse(account, *total, true);
+      return false;
+    }
+    // A holder waits until the bytes fit, or until every holder waits and
+    // it is the one that began holding last: it then gives way. One that
+    // holds nothing waits until they fit (a holder giving way frees them).
     const bool holding = !account.lasting_ && account.held_ > 0;
-    if (holding) ++waitingHolders_;
-    changed_.notify_all();  // the others' "is anyone working" has changed
-    changed_.wait(lock, [&] { return fits() || holders_ == waitingHolders_; });
-    if (holding) --waitingHolders_;
+    if (holding) waitingHolders_.insert(account.since_);
+    changed_.notify_all();  // who is waiting has changed
+    changed_.wait(lock, [&] {
+      return fits() || (holding && holders_ == waitingHolders_.size() && *waitingHolders_.rbegin() == account.since_);
+    });
+    if (holding) waitingHolders_.erase(account.since_);
     if (!fits()) {
+      Refuse(account, *total, true);
       changed_.notify_all();
       return false;
     }
   }
-  if (!account.lasting_ && account.held_ == 0 && bytes > 0) ++holders_;
+  if (!account.lasting_ && account.held_ == 0 && bytes > 0) {
+    ++holders_;
+    account.since_ = nextSince_++;
+  }
   account.held_ += bytes;
   used_ += bytes;
   if (account.lasting_) lastingUsed_ += bytes;
@@ -61,7 +80,10 @@ void MemoryBudget::Give(Account& account, std::uint64_t bytes) {
     account.held_ -= bytes;
     used_ -= bytes;
     if (account.lasting_) lastingUsed_ -= bytes;
-    if (!account.lasting_ && account.held_ == 0) --holders_;
+    if (!account.lasting_ && account.held_ == 0) {
+      --holders_;
+      account.since_ = 0;
+    }
   }
   changed_.notify_all();
 }
@@ -86,23 +108,24 @@ std::uint64_t MemoryBudget::Account::Held() const {
   return held_;
 }
 
-std::string MemoryBudget::Account::Refusal(std::uint64_t bytes) const {
-  std::uint64_t held = 0;
+std::string MemoryBudget::Account::Refusal() const {
+  std::uint64_t need = 0;
+  bool beside = false;
   std::uint64_t lasting = 0;
   {
     const std::lock_guard<std::mutex> lock(budget_->mutex_);
-    held = held_;
-    lasting = budget_->lastingUsed_ - (lasting_ ? held_ : 0);
+    need = refusedNeed_;
+    beside = refusedBeside_;
+    lasting = refusedLasting_;
   }
-  const auto total = CheckedSum(held, bytes);
-  const std::string need = total ? ByteAmount(*total) : std::string("16 EiB");
+  const std::string amount = need == UINT64_MAX ? std::string("more than 16 EiB") : "at least " + ByteAmount(need);
   const std::string kept = lasting > 0 ? " (" + ByteAmount(lasting) + " held for the whole run)" : std::string();
-  if (total && *total <= budget_->capacity_ - lasting) {
-    // It would fit alone: the files converted beside it hold the rest.
-    return "needs at least " + need + " while the files converted beside it hold the rest of the memory budget of " +
+  if (beside) {
+    // It would fit alone: the files converted beside it held the rest.
+    return "needs " + amount + " while the files converted beside it hold the rest of the memory budget of " +
            ByteAmount(budget_->capacity_) + kept + " (--max-memory; --jobs 1 converts one file at a time)";
   }
-  return "needs at least " + need + ", more than the memory budget of " + ByteAmount(budget_->capacity_) + kept +
+  return "needs " + amount + ", more than the memory budget of " + ByteAmount(budget_->capacity_) + kept +
          " (--max-memory)";
 }
 
@@ -117,7 +140,13 @@ std::string ByteAmount(std::uint64_t bytes) {
     ++unit;
   }
   if (bytes % scale == 0) return std::to_string(bytes / scale) + " " + kUnits[unit];
-  // One decimal, rounded up, so that a need is never understated.
+  // A whole number of a smaller unit is shown as it is (a budget given as
+  // 8000K); other amounts with one decimal, rounded up, so that a need is
+  // never understated.
+  for (int smaller = unit - 1; smaller >= 0; --smaller) {
+    const std::uint64_t part = std::uint64_t{1} << (10 * (smaller + 1));
+    if (bytes % part == 0) return std::to_string(bytes / part) + " " + kUnits[smaller];
+  }
   const std::uint64_t tenths = bytes / scale * 10 + (bytes % scale * 10 + scale - 1) / scale;
   char text[32];
   std::snprintf(text, sizeof text, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),

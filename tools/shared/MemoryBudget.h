@@ -1,14 +1,17 @@
 // One memory budget shared by every job of a run. Each job holds an account
 // that grows as the job allocates (the decoder's memory, the metadata as it
 // is read and inflated, the picture, the compressed output) and shrinks as
-// it frees; a job that needs more than is left waits while other jobs that
-// are working hold it, and is refused when it could never fit.
+// it frees; a job that needs more than is left waits while other jobs hold
+// it, and is refused when it could never fit. Where every job that holds
+// memory is waiting for more, the one that began holding last gives way,
+// so that the jobs furthest along finish.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace cstool {
@@ -43,23 +46,28 @@ class MemoryBudget {
     Account& operator=(const Account&) = delete;
     ~Account() { Shrink(held_); }
 
-    // Takes `bytes` more, waiting while other jobs that are not waiting
-    // themselves hold what is missing. False when they can never fit, or
-    // when every job that holds memory is waiting.
+    // Takes `bytes` more, waiting while other jobs hold what is missing.
+    // False when they can never fit, or when this job gives way (see
+    // above).
     bool Grow(std::uint64_t bytes);
     // The same without waiting: false when the bytes are not free now.
     bool TryGrow(std::uint64_t bytes);
     void Shrink(std::uint64_t bytes);
     std::uint64_t Held() const;
-    // "needs at least N MiB, more than the memory budget of M
-    // (--max-memory)", after a Grow of `bytes` failed.
-    std::string Refusal(std::uint64_t bytes) const;
+    // Why the last Grow or TryGrow failed, as it stood then: "needs at
+    // least N MiB, more than the memory budget of M (--max-memory)".
+    std::string Refusal() const;
 
    private:
     friend class MemoryBudget;
     MemoryBudget* budget_;
     bool lasting_;
-    std::uint64_t held_ = 0;  // guarded by the budget's mutex
+    // Guarded by the budget's mutex.
+    std::uint64_t held_ = 0;
+    std::uint64_t since_ = 0;           // when it began holding: its place among the holders
+    std::uint64_t refusedNeed_ = 0;     // what it needed when refused last
+    bool refusedBeside_ = false;        // other jobs held the rest then
+    std::uint64_t refusedLasting_ = 0;  // what was held for the whole run then
   };
 
   std::uint64_t Capacity() const { return capacity_; }
@@ -68,13 +76,16 @@ class MemoryBudget {
   bool Take(Account& account, std::uint64_t bytes, bool wait);
   void Give(Account& account, std::uint64_t bytes);
 
+  void Refuse(Account& account, std::uint64_t need, bool beside);
+
   const std::uint64_t capacity_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t used_ = 0;
   std::uint64_t lastingUsed_ = 0;
-  int holders_ = 0;         // accounts that are not lasting and hold memory
-  int waitingHolders_ = 0;  // of those, the ones waiting for more
+  std::size_t holders_ = 0;                 // accounts that are not lasting and hold memory
+  std::set<std::uint64_t> waitingHolders_;  // of those, the ones waiting for more, by `since_`
+  std::uint64_t nextSince_ = 1;
 };
 
 // An amount of memory as a person reads it: "1 byte", "300 bytes",

@@ -23,9 +23,11 @@ namespace {
 constexpr std::uint32_t kMaxRecordBytes = 4096;
 // What a kept text costs besides its bytes: its place in the list.
 constexpr std::uint64_t kTextOverheadBytes = sizeof(Metadata::Text);
-// Inflated text grows by this much at a time, each step taken from the
-// account before it is used.
+// Inflated text grows a step at a time, each taken from the account before
+// it is used: the first a few times the compressed size, later ones as
+// large as what is there already, up to this.
 constexpr std::size_t kInflateStepBytes = std::size_t{64} << 10;
+constexpr std::size_t kFirstInflateStepBytes = 256;
 
 // Ancillary chunks libpng knows that the tool does not keep: read as
 // unknown chunks and dropped, so that what libpng would say about them
@@ -179,6 +181,7 @@ struct ReadState {
   std::vector<std::uint8_t> selection;  // the packed chunk
   NoteList notes;                       // without the file's name
   int warnedChunk = 0;                  // the chunk libpng warned about last
+  bool admitted = false;                // the picture's share is taken already
 };
 
 ReadState& StateOf(png_structp png) { return *static_cast<ReadState*>(png_get_io_ptr(png)); }
@@ -194,7 +197,7 @@ void SetMessage(ReadState& state, const std::string& message, bool whole) noexce
 bool SetMemoryRefusal(ReadState& state) noexcept {
   if (!state.memory.refused) return false;
   try {
-    SetMessage(state, state.input->Path() + " " + state.memory.account->Refusal(state.memory.refusedBytes), true);
+    SetMessage(state, state.input->Path() + " " + state.memory.account->Refusal(), true);
   } catch (const std::bad_alloc&) {
     SetMessage(state, "out of memory while reading it", false);
   }
@@ -278,7 +281,8 @@ Inflated Inflate(const std::uint8_t* data, std::size_t size, std::size_t limit, 
       break;
     }
     const std::size_t had = out.size();
-    const std::size_t step = std::min(kInflateStepBytes, limit - had);
+    const std::size_t wanted = had == 0 ? std::max(kFirstInflateStepBytes, 4 * size) : had;
+    const std::size_t step = std::min({kInflateStepBytes, wanted, limit - had});
     if (had + step > out.capacity()) {
       const std::size_t capacity = std::max(had + step, 2 * out.capacity());
       if (account != nullptr && !account->Grow(capacity - taken)) {
@@ -382,8 +386,15 @@ Outcome ReadText(ReadState& state, const png_unknown_chunk& chunk) {
   } else {
     text.text.assign(reinterpret_cast<const char*>(data + at), size - at);
   }
-  // Texts end at a zero byte, as libpng reads and writes them.
+  // Texts end at a zero byte, as libpng reads and writes them; what is kept
+  // is what the text holds, no more.
   text.text.resize(std::strlen(text.text.c_str()));
+  if (compressed) {
+    text.text.shrink_to_fit();
+    const std::uint64_t kept = text.text.capacity();
+    if (state.memory.account != nullptr && kept < taken) state.memory.account->Shrink(taken - kept);
+    taken = std::min<std::uint64_t>(taken, kept);
+  }
   if (record) {
     state.modelText = text.text;
     state.hasModelText = true;
@@ -495,8 +506,9 @@ bool CopyMetadata(ReadState& state, png_structp png, png_infop info) noexcept {
 bool TakeMemory(ReadState& state, const ReadOptions& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
                 std::vector<png_bytep>& rows) noexcept {
   try {
-    const std::string refusal =
-        AdmitPicture(limits, state.input->Path(), width, height, sizeof(png_bytep) * std::uint64_t{height});
+    const std::string refusal = state.admitted ? std::string()
+                                               : AdmitPicture(limits, state.input->Path(), width, height,
+                                                              sizeof(png_bytep) * std::uint64_t{height});
     if (!refusal.empty()) {
       SetMessage(state, refusal, true);
       return false;
@@ -624,6 +636,16 @@ ReadResult ReadPng(InputFile& input, const ReadOptions& limits, Picture& picture
   const std::string& path = input.Path();
   std::vector<png_bytep> rows;
   ReadState state(input, limits);
+  // The picture's share is taken before libpng allocates anything, from
+  // the header chunk (which comes first), so that a file waiting for its
+  // share holds no memory that the files being converted need.
+  unsigned char start[24] = {};
+  if (input.Peek(start, sizeof start) == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
+    const std::uint64_t height = BigEndian(start + 20);
+    result.error = AdmitPicture(limits, path, BigEndian(start + 16), height, sizeof(png_bytep) * height);
+    if (!result.error.empty()) return result;
+    state.admitted = true;
+  }
   bool reduced16 = false;
   if (!ReadWithLibpng(state, limits, picture, rows, reduced16)) {
     picture = Picture{};
