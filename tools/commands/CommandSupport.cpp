@@ -31,7 +31,7 @@ void TellNotes(const NoteList& notes, Progress& progress) {
 std::string WriteError(const std::string& path, std::FILE* stream, const std::string& encoderError) {
   // A failed write says more than the encoder's own message.
   const int writeError = std::ferror(stream) != 0 ? errno : 0;
-  if (writeError != 0 && path == "-") return StandardOutputError(writeError);
+  if (writeError != 0 && (path == "-" || DescriptorNamed(path) == 1)) return StandardOutputError(writeError);
   return "cannot write " + path + ": " + (writeError != 0 ? std::strerror(writeError) : encoderError);
 }
 
@@ -42,7 +42,7 @@ ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory
   read.inputSize = options.inputSize;
   read.inputSampling = options.inputSampling;
   read.siting = options.siting;
-  read.modelGiven = options.from.has_value() && *options.from != Model::kRGB;
+  read.modelGiven = options.from.has_value();
   return read;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "commands/Commands.h"
 #include "formats/Formats.h"
@@ -54,6 +55,26 @@ std::string FrameName(const FramePattern& pattern, std::uint64_t frame) {
   return pattern.before + number + pattern.after;
 }
 
+bool SequenceNames(const FramePattern& pattern, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  auto normal = [&](const std::string& name) { return fs::absolute(name, ignored).lexically_normal().string(); };
+  // The pattern with a stand-in for its number, made a whole path as the
+  // name is.
+  const std::string whole = normal(pattern.before + '\x01' + pattern.after);
+  const std::size_t at = whole.find('\x01');
+  const std::string before = whole.substr(0, at);
+  const std::string after = whole.substr(at + 1);
+  const std::string name = normal(path);
+  if (name.size() <= before.size() + after.size() || name.compare(0, before.size(), before) != 0 ||
+      name.compare(name.size() - after.size(), after.size(), after) != 0) {
+    return false;
+  }
+  const std::string number = name.substr(before.size(), name.size() - before.size() - after.size());
+  const std::size_t digits = number.find_first_not_of(' ');
+  return digits != std::string::npos && number.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
 std::string FrameSink::NameOfFrame(std::uint64_t frame) const {
   return target_.pattern ? FrameName(*target_.pattern, frame) : target_.path;
 }
@@ -77,6 +98,14 @@ std::string FrameSink::Add(const Picture& frame, const std::string& input, Memor
   }
   std::string error = RefusalForPicture(path, frame, format);
   if (!error.empty()) return error;
+  if (target_.settings.layout.sampling == ChromaSampling::k420 && target_.settings.interlace != 'p') {
+    return "an interlaced stream is not written 4:2:0 (its chroma would mix the fields): write --sampling 422 or "
+           "444; nothing written";
+  }
+  if (target_.kind == Target::Kind::kSequence) {
+    error = CheckNotAnInput({path}, target_.inputs);
+    if (!error.empty()) return error;
+  }
   if (!output_) {
     std::optional<OutputFile> output = OutputFile::Open(path, target_.name, error);
     if (!output) return error;

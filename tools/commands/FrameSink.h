@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "formats/Format.h"
 #include "shared/OutputFile.h"
@@ -24,6 +25,9 @@ struct FramePattern {
 // set when it holds more than one.
 std::optional<FramePattern> ParseFramePattern(const std::string& path, std::string& error);
 std::string FrameName(const FramePattern& pattern, std::uint64_t frame);
+// Whether `path` is one of the pattern's names, as its folder is reached
+// from here (./a/f1.png and a/../a/f1.png are a/f%d.png's first name too).
+bool SequenceNames(const FramePattern& pattern, const std::string& path);
 
 struct Target {
   enum class Kind { kPicture, kSequence, kStream };
@@ -32,6 +36,7 @@ struct Target {
   std::optional<FramePattern> pattern;
   OutputName name = OutputName::kGiven;
   WriteSettings settings;
+  std::vector<std::string> inputs;  // for a sequence: what no picture of it may replace
 };
 
 class FrameSink {
@@ -48,6 +53,8 @@ class FrameSink {
   // Puts the output in place with what was written. Returns an error line.
   std::string Finish();
   std::uint64_t Frames() const { return frames_; }
+  // Whether finishing replaces a file that was there.
+  bool Replaces() const { return output_ && output_->Replaces(); }
   // What was left out of the frames written, once each.
   const NoteList& Notes() const { return notes_; }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,7 +145,16 @@ std::string MakeFolder(const std::string& dir) {
 
 std::string CheckNotATerminal(const std::string& path) {
   const std::optional<int> fd = path == "-" ? std::optional<int>(STDOUT_FILENO) : DescriptorNamed(path);
-  if (!fd || ::isatty(*fd) == 0) return {};
+  bool terminal = fd && ::isatty(*fd) != 0;
+  struct stat status {};
+  if (!fd && ::stat(path.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) {
+    // A device named by its path (/dev/tty, /dev/pts/N): asked whether it
+    // is a terminal, opened without becoming the controlling one.
+    const int device = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    terminal = device >= 0 && ::isatty(device) != 0;
+    if (device >= 0) ::close(device);
+  }
+  if (!terminal) return {};
   return (path == "-" ? std::string("standard output") : path) +
          " is a terminal, where a picture would print as noise: redirect it (> out.png, | program) or name an "
          "output file";
@@ -255,6 +265,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     error = "cannot write " + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
+  output.replaces_ = exists;
   if (exists) {
     // The replacement keeps the owner and group (which only root may give
     // away), then the permission bits, which a change of owner clears.
@@ -301,6 +312,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
     : userPath_(std::move(other.userPath_)),
       target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
+      replaces_(other.replaces_),
       slot_(other.slot_),
       stream_(other.stream_),
       toStandardOutput_(other.toStandardOutput_) {
@@ -312,6 +324,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 OutputFile::~OutputFile() { Abandon(); }
 
 void OutputFile::Abandon() {
+  // What is still buffered for a stream written directly is dropped, so
+  // that no more of an abandoned output goes out.
+  if (stream_ != nullptr && temporary_.empty()) ::__fpurge(stream_);
   if (stream_ != nullptr && !toStandardOutput_) std::fclose(stream_);
   stream_ = nullptr;
   if (temporary_.empty()) return;

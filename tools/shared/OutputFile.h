@@ -85,6 +85,9 @@ class OutputFile {
   ~OutputFile();
 
   std::FILE* Stream() const { return stream_; }
+  // Whether committing replaces a file that was there (written through a
+  // temporary file).
+  bool Replaces() const { return replaces_; }
   // Finishes the output: flushes it, and for a file puts it in place.
   // Returns an empty string, or the reason it failed (nothing is then left
   // behind and an existing target is unchanged).
@@ -98,9 +101,10 @@ class OutputFile {
   bool WriteTo(int fd, std::string& error);
   void Buffer();
 
-  std::string userPath_;    // as the user wrote it, for messages
-  std::string target_;      // the file to replace (symbolic links resolved)
-  std::string temporary_;   // empty when writing the target directly
+  std::string userPath_;   // as the user wrote it, for messages
+  std::string target_;     // the file to replace (symbolic links resolved)
+  std::string temporary_;  // empty when writing the target directly
+  bool replaces_ = false;
   std::uint64_t slot_ = 0;  // registration for removal on a signal; 0: none
   std::FILE* stream_ = nullptr;
   bool toStandardOutput_ = false;  // stdout, which stays open
