@@ -171,7 +171,15 @@ TEST_F(Tool, RefusalsAndNotesSayWhatToDo) {
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("PNG"), std::string::npos);
+    run = RunShellCommand("script -qec '" + std::string(COLORSPACE_TOOL) + " convert --to yuv " + Path("plain.png") +
+                          " /dev/tty' /dev/null");
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.out.find("/dev/tty is a terminal"), std::string::npos) << run.out;
   }
+  // A broken pipe to /dev/stdout is said once, as standard output.
+  run = RunShellCommand(std::string(COLORSPACE_TOOL) + " convert --to yuv --format y4m " + Path("plain.png") +
+                        " /dev/stdout | head -c 10 >/dev/null");
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), run.err.empty() ? 0 : 1) << run.err;
 
   run = Colorspace("convert --to yuv --out-dir " + Path("od") + " - <" + Path("plain.png"));
   EXPECT_EQ(run.status, 2);

@@ -159,6 +159,10 @@ TEST_F(Hostile, MemoryBudgetIsSharedByAllJobs) {
   EXPECT_EQ(batch.status, 0) << batch.err;
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 4);
   EXPECT_EQ(Colorspace("convert --to yuv --max-memory 12X " + Path("in0.png") + " " + Path("x.png")).status, 2);
+  // A budget one picture fits in: four jobs at once take turns, none
+  // refused (a job waiting for its share holds nothing meanwhile).
+  const ToolRun turns = Colorspace("convert --to yuv --jobs 4 --max-memory 8150K --out-dir " + Path("turns") + inputs);
+  EXPECT_EQ(turns.status, 0) << turns.err;
 }
 
 // An allocation that fails within the budget (here under an address space
@@ -337,6 +341,7 @@ TEST_F(Hostile, SignalsDuringABatchLeaveNoTemporaryFile) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      PrepareChild();
       ::execv(COLORSPACE_TOOL, argv.data());
       ::_exit(127);
     }
@@ -553,6 +558,26 @@ TEST_F(Hostile, TheBudgetCountsMetadataAsItInflates) {
   }
   for (int i = 0; i < 31; ++i) {
     chunks.insert(chunks.begin() + 1, Chunk{"zTXt", "Comment" + std::to_string(i) + std::string(2, '\0') + packed});
+  }
+  // Many small compressed texts cost what they hold, not a step each.
+  std::vector<Chunk> small = ParseChunks(Slurp(Path("in.png")));
+  std::string tiny;
+  {
+    uLongf size = compressBound(4);
+    tiny.resize(size);
+    compress2(reinterpret_cast<Bytef*>(tiny.data()), &size, reinterpret_cast<const Bytef*>("text"), 4, 9);
+    tiny.resize(size);
+  }
+  for (int i = 0; i < 20000; ++i) {
+    small.insert(small.begin() + 1, Chunk{"zTXt", "Note" + std::to_string(i) + std::string(2, '\0') + tiny});
+  }
+  WriteFile(Path("small-texts.png"), BuildPng(small));
+  const MeasuredRun texts = RunMeasured(std::string(COLORSPACE_TOOL) + " convert --to yuv --max-memory 64M " +
+                                            Path("small-texts.png") + " " + Path("small-texts-out.png"),
+                                        Path("../err-" + Stamp()));
+  EXPECT_EQ(texts.status, 0) << texts.err;
+  if (!kSanitized) {
+    EXPECT_LT(texts.peakKiB, 100 * 1024);
   }
   const std::string bomb = BuildPng(chunks);
   ASSERT_LT(bomb.size(), 600U << 10);

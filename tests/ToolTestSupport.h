@@ -8,6 +8,7 @@
 // clang-format on
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,6 +154,21 @@ inline int MaxDifference(const Picture& a, const Picture& b, bool alpha) {
   return worst;
 }
 
+// In a child about to run the tool: every signal as it is by default and
+// none blocked, whatever the test runner set (a runner may start its jobs
+// with SIGINT ignored, and the tool rightly keeps an ignored signal
+// ignored), and no core file from a signal that lands early.
+inline void PrepareChild() {
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (signal != SIGKILL && signal != SIGSTOP) ::signal(signal, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+}
+
 // A run of the tool with its cost: wall time and the child's peak memory.
 struct MeasuredRun {
   int status = -1;  // exit status, or -signal
@@ -169,6 +185,7 @@ inline MeasuredRun RunMeasured(const std::string& command, const std::string& er
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
+    PrepareChild();
     if (limit != 0) {
       const rlimit bound{limit, limit};
       ::setrlimit(resource, &bound);
@@ -202,6 +219,7 @@ inline MeasuredRun RunAsOtherUser(const std::string& command, const std::string&
   MeasuredRun run;
   const pid_t child = ::fork();
   if (child == 0) {
+    PrepareChild();
     const gid_t groups[] = {kOtherGroup};
     if (::setgroups(1, groups) != 0 || ::setgid(kOtherGroup) != 0 || ::setuid(kOtherUser) != 0) ::_exit(126);
     if (processes != 0) {

@@ -194,6 +194,7 @@ TEST_F(Tool, SignalsRemoveTheTemporaryFile) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      PrepareChild();
       ::execl(COLORSPACE_TOOL, COLORSPACE_TOOL, "convert", "--to", "yuv", "--compression", "best",
               Path("big.png").c_str(), Path("out.png").c_str(), static_cast<char*>(nullptr));
       ::_exit(127);

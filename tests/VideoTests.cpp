@@ -68,7 +68,8 @@ class Video : public Tool {
   std::string MakeStream(int width, int height, int frames, const std::string& tags = "C444 XCOLORRANGE=FULL") {
     std::string stream =
         "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30000:1001 " + tags + "\n";
-    const int chroma = tags.find("420") != std::string::npos ? ((width + 1) / 2) * ((height + 1) / 2) : width * height;
+    const int across = tags.find("444") != std::string::npos ? width : (width + 1) / 2;
+    const int chroma = across * (tags.find("420") != std::string::npos ? (height + 1) / 2 : height);
     for (int f = 0; f < frames; ++f) {
       stream += "FRAME\n";
       for (int i = 0; i < width * height + 2 * chroma; ++i) stream += static_cast<char>(16 + (i * 7 + f * 40) % 200);
@@ -309,28 +310,48 @@ TEST_F(Video, CutAndInterruptedStreams) {
   WriteFile(Path("cut.y4m"), stream.substr(0, stream.size() - 10));
   ToolRun run = Colorspace("convert --to ycbcr " + Path("cut.y4m") + " " + Path("kept.y4m"));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "colorspace: " + Path("cut.y4m") + ": frame 3 is cut short\n");
+  EXPECT_EQ(run.err, "colorspace: " + Path("cut.y4m") + ": frame 3 is cut short; the 2 frames before it are in " +
+                         Path("kept.y4m") + "\n");
   const std::string kept = Slurp(Path("kept.y4m"));
-  EXPECT_EQ(kept.size(), kept.find('\n') + 1 + std::size_t{2 * (6 + 16 * 8 * 3)});
+  EXPECT_EQ(kept.size(), kept.find('\n') + 1 + std::size_t{2} * (6 + 16 * 8 * 3));
+  // Where keeping them would replace a file, that file is left as it was.
+  WriteFile(Path("old.y4m"), "old");
+  run = Colorspace("convert --to ycbcr " + Path("cut.y4m") + " " + Path("old.y4m"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("frame 3 is cut short; " + Path("old.y4m") + " is left as it was"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(Slurp(Path("old.y4m")), "old");
 
   // A long stream from a pipe that never ends, interrupted.
   const std::string header = "YUV4MPEG2 W640 H480 C444 XCOLORRANGE=FULL\n";
   WriteFile(Path("header.y4m"), header);
-  const std::string frame = "FRAME\n" + std::string(std::size_t{640 * 480 * 3}, '\x60');
+  const std::string frame = "FRAME\n" + std::string(std::size_t{640} * 480 * 3, '\x60');
   WriteFile(Path("frame.bin"), frame);
   fs::create_directories(Path("seq"));
   for (const std::string output : {"stream.y4m", "seq/%04d.png"}) {
-    const std::string command = "(cat " + Path("header.y4m") + "; while cat " + Path("frame.bin") +
-                                "; do :; done) | exec " + COLORSPACE_TOOL + " convert --compression fast --to " +
-                                (output == "stream.y4m" ? "ycbcr " : "rgb ") + "- " + Path(output);
+    const std::string command =
+        "(cat " + Path("header.y4m") + "; while cat " + Path("frame.bin") + "; do :; done) | exec " + COLORSPACE_TOOL +
+        " convert " + (output == "stream.y4m" ? "--to ycbcr " : "--compression fast --to rgb ") + "- " + Path(output);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      PrepareChild();
       ::setpgid(0, 0);
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // Interrupted once it is under way: a picture of the sequence is
+    // finished, or the stream's temporary file is there.
+    auto underWay = [&] {
+      std::error_code ignored;
+      for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (output == "stream.y4m" ? name.find(".stream.y4m.colorspace-") == 0 : name.find(".png") == 4) return true;
+      }
+      return false;
+    };
+    for (int wait = 0; wait < 3000 && !underWay(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ::kill(-child, SIGTERM);
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -360,6 +381,68 @@ TEST_F(Video, StreamsKeepOneFrameInMemory) {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(run.peakKiB, 200 * 1024);
 #endif
+}
+
+// What would mislabel or lose frames is refused or carried: a stream to one
+// picture writes nothing even to a pipe; a sequence never replaces an input
+// or the mask; a stream's frames share one interlacing; interlaced frames
+// are not reduced to 4:2:0 in any format; the pixels' shape is carried; a
+// grey stream without a range is full range; raw planes are planes, whatever
+// their first bytes.
+TEST_F(Video, StreamsKeepWhatTheyAre) {
+  WriteFile(Path("three.y4m"), MakeStream(8, 4, 3));
+  ToolRun run = Colorspace("convert --to rgb " + Path("three.y4m") + " -");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "") << "nothing of the first frame goes out";
+
+  fs::create_directories(Path("seq"));
+  Write(Path("seq/f2.png"), MakeRandomPicture(8, 4));
+  const std::string before = Slurp(Path("seq/f2.png"));
+  for (const std::string& arguments :
+       {"--to yuv " + Path("seq/f2.png") + " " + Path("seq/f2.png") + " " + Path("seq/f%d.png"),
+        "--to yuv --from yuv " + Path("three.y4m") + " " + Path("./seq/../seq/f%d.png"),
+        "--to ycbcr --mask " + Path("seq/f2.png") + " " + Path("seq/f2.png") + " " + Path("seq/f%d.png")}) {
+    run = Colorspace("convert " + arguments);
+    if (arguments.find("three.y4m") != std::string::npos) {
+      EXPECT_EQ(run.status, 0) << run.err;  // f2.png is no input here: replaced as any output
+      Write(Path("seq/f2.png"), MakeRandomPicture(8, 4));
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << arguments;
+    EXPECT_NE(run.err.find("is a name of the sequence"), std::string::npos) << run.err;
+    EXPECT_EQ(Slurp(Path("seq/f2.png")), before);
+  }
+
+  WriteFile(Path("top.y4m"), MakeStream(8, 4, 1, "It C422 XCOLORRANGE=FULL"));
+  WriteFile(Path("bottom.y4m"), MakeStream(8, 4, 1, "Ib C422 XCOLORRANGE=FULL"));
+  run = Colorspace("convert --to yuv " + Path("top.y4m") + " " + Path("bottom.y4m") + " " + Path("both.y4m"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("a stream's frames have one interlacing"), std::string::npos) << run.err;
+  for (const char* output : {"fields.y4m", "fields.yuv"}) {
+    run = Colorspace("convert --to yuv --sampling 420 " + Path("top.y4m") + " " + Path(output));
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_NE(run.err.find("an interlaced stream is not written 4:2:0"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(Path("both.y4m")) || fs::exists(Path("fields.y4m")) || fs::exists(Path("fields.yuv")));
+
+  WriteFile(Path("wide.y4m"), MakeStream(8, 4, 1, "A16:11 C444 XCOLORRANGE=FULL"));
+  ASSERT_EQ(Colorspace("convert --to ycbcr " + Path("wide.y4m") + " " + Path("wide-out.y4m")).status, 0);
+  EXPECT_NE(Slurp(Path("wide-out.y4m")).substr(0, 80).find(" A16:11 "), std::string::npos);
+
+  std::string grey = "YUV4MPEG2 W2 H1 Cmono\nFRAME\n";
+  grey += std::string("\x10\xEB", 2);
+  WriteFile(Path("grey.y4m"), grey);
+  run = Colorspace("convert --to rgb " + Path("grey.y4m") + " " + Path("grey.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("taken as yuv (full range), as video tools take a grey stream"), std::string::npos);
+  const Picture back = Read(Path("grey.png"));
+  EXPECT_EQ(back.bgra[2], 16);
+  EXPECT_EQ(back.bgra[6], 235);
+
+  WriteFile(Path("jpeg-like.yuv"), std::string("\xFF\xD8\xFF", 3) + std::string(4 * 4 * 3 - 3, '\x40'));
+  run = Colorspace("convert --to rgb --input-size 4x4 --input-sampling 444 --from yuv " + Path("jpeg-like.yuv") + " " +
+                   Path("planes.png"));
+  EXPECT_EQ(run.status, 0) << run.err;
 }
 
 }  // namespace

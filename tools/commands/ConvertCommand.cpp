@@ -211,11 +211,24 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
     const std::unique_ptr<FrameReader> frames = OpenFrames(*input, ReadOptionsFor(options, &memory), result);
     for (const std::string& note : result.notes) progress.Note(note);
     if (frames == nullptr) return result.error;
+    // A stream's rate, interlacing and pixel shape come from its first
+    // input; a later one with other fields is refused, another rate noted.
+    WriteSettings& settings = sink.Settings();
+    const StreamInfo& info = frames->Info();
     if (k == 0) {
-      // A stream's rate and interlacing come from its first input.
-      WriteSettings& settings = sink.Settings();
-      settings.rate = options.fps.value_or(frames->Info().rate.value_or(FrameRate{}));
-      settings.interlace = frames->Info().interlace;
+      settings.rate = options.fps.value_or(info.rate.value_or(FrameRate{}));
+      settings.interlace = info.interlace;
+      settings.aspect = info.aspect;
+    } else if (info.interlace != settings.interlace) {
+      return path + " is interlaced otherwise (I" + std::string(1, info.interlace) + ") than " + job.inputs.front() +
+             " (I" + std::string(1, settings.interlace) + "): a stream's frames have one interlacing; nothing written";
+    } else if (info.rate && !options.fps &&
+               (info.rate->numerator != settings.rate.numerator ||
+                info.rate->denominator != settings.rate.denominator)) {
+      progress.Note(path + " runs at " + std::to_string(info.rate->numerator) + ":" +
+                    std::to_string(info.rate->denominator) +
+                    " frames a second; the stream is written at the first "
+                    "input's rate (--fps sets one)");
     }
     Picture picture;
     bool first = true;
@@ -228,6 +241,13 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
       if (!error.empty()) return error;
       if (first && !plan.note.empty()) progress.Note(plan.note);
       first = false;
+      // One picture takes one frame: a second is found before the first is
+      // written, so that nothing goes out, even to a stream.
+      if (job.target.kind == Target::Kind::kPicture && frames->MoreFrames()) {
+        return path + " holds more than one frame, and " + job.target.path +
+               " is one picture: name the output with a frame number (as frames/%04d.png) for a picture a frame, "
+               "or write a stream (.y4m, .yuv); nothing written";
+      }
       error = sink.Add(picture, path, &memory);
       if (!error.empty()) return error;
       ++done;
@@ -235,9 +255,13 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
     }
     for (const std::string& note : result.notes) progress.Note(note);
     if (!result.Ok()) {
-      // A stream cut short: the frames before the cut are kept.
+      // A stream cut short: the frames before the cut are kept, unless
+      // keeping them would replace a file that was there.
       if (sink.Frames() == 0 || job.target.kind == Target::Kind::kPicture) return result.error;
-      cut = result.error;
+      if (sink.Replaces()) return result.error + "; " + job.target.path + " is left as it was";
+      cut = result.error + "; the " + std::to_string(sink.Frames()) + (sink.Frames() == 1 ? " frame" : " frames") +
+            " before it " + (sink.Frames() == 1 ? "is" : "are") + " in " +
+            (job.target.kind == Target::Kind::kSequence ? "the sequence " : "") + job.target.path;
     }
   }
   if (sink.Frames() == 0) return job.inputs.front() + " holds no frame; nothing written";
@@ -354,7 +378,8 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
                     output,
                     {},
                     OutputName::kMade,
-                    settings};
+                    settings,
+                    {}};
       jobs.push_back({{input}, target});
       outputs.push_back(output);
     }
@@ -367,7 +392,7 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
     if (!error.empty()) return {error, kExitUsage};
     WriteSettings settings;
     if (CommandError refused = ChooseSettings(options, output, settings)) return refused;
-    Target target{Target::Kind::kPicture, output, pattern, OutputName::kGiven, settings};
+    Target target{Target::Kind::kPicture, output, pattern, OutputName::kGiven, settings, {}};
     if (pattern) {
       if (settings.format->manyFrames) {
         return {output + " names a sequence of pictures, but " + settings.format->title +
@@ -400,13 +425,17 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
   }
   std::string error = CheckNotAnInput(outputs, read);
   if (error.empty() && pattern) {
-    // Any name of the sequence may be an input's.
-    for (const std::string& input : inputs) {
-      std::string ignored;
-      for (std::uint64_t frame = 1; frame <= inputs.size() + 1 && error.empty(); ++frame) {
-        error = CheckNotAnInput({FrameName(*pattern, frame)}, {input});
+    // Any name of the sequence may be an input's (the mask's too): such a
+    // name is refused now, and any other file a frame would replace is
+    // refused when that frame comes (see FrameSink).
+    for (const std::string& input : read) {
+      if (input != "-" && SequenceNames(*pattern, input)) {
+        error = input + " is a name of the sequence " + jobs.front().target.path +
+                ", which would replace it; nothing written";
+        break;
       }
     }
+    jobs.front().target.inputs = read;
   }
   if (!error.empty()) return {error, kExitFailure};
   return ProbeSizes(options, jobs, totalFrames);
@@ -482,6 +511,8 @@ int RunConvert(const Options& options) {
       error = options.mask + ": out of memory";
     }
     if (!error.empty()) return Fail(error);
+    // The picture is gone: the run holds only the selection, a byte a pixel.
+    maskMemory.Shrink(maskMemory.Held() - std::min<std::uint64_t>(maskMemory.Held(), mask.selection.capacity()));
   }
   const Mask* maskOrNull = options.mask.empty() ? nullptr : &mask;
   if (!options.outDir.empty()) {

@@ -50,6 +50,7 @@ struct FrameRate {
 struct StreamInfo {
   std::optional<FrameRate> rate;        // a stream's own rate
   char interlace = 'p';                 // YUV4MPEG2's I tag: p, t or b
+  std::string aspect = "1:1";           // YUV4MPEG2's A tag: the pixels' shape
   PlaneLayout layout;                   // as its planes are stored
   std::optional<std::uint64_t> frames;  // how many, where the size tells
 };
@@ -87,6 +88,9 @@ class FrameReader {
   // The next frame into `picture`: true with one, false at the end or with
   // result.error set (a frame cut short: the frames before it were read).
   virtual bool Next(Picture& picture, ReadResult& result) = 0;
+  // Whether another frame follows the one read last, told without reading
+  // it (a one-picture format: none).
+  virtual bool MoreFrames() { return false; }
 
  protected:
   std::uint32_t width_ = 0;
@@ -105,6 +109,7 @@ struct WriteSettings {
   PlaneLayout layout;
   FrameRate rate;
   char interlace = 'p';
+  std::string aspect = "1:1";
 };
 
 // What a writer is given besides the picture.

@@ -127,7 +127,7 @@ std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const Pla
   const bool full = layout.sampling == ChromaSampling::k444;
   // The chroma planes a reduced sampling makes, and a row buffer.
   const std::uint64_t bytes = (full ? 0 : 2 * std::uint64_t{chromaWidth} * chromaHeight) + 2 * std::uint64_t{width};
-  if (memory != nullptr && !memory->Grow(bytes)) return memory->Refusal(bytes);
+  if (memory != nullptr && !memory->Grow(bytes)) return memory->Refusal();
   struct Held {
     MemoryBudget::Account* account;
     std::uint64_t bytes;

@@ -59,6 +59,11 @@ const Format* RawFormat(const InputFile& input, const ReadOptions& options) {
 }
 
 std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  // Raw planes are whatever bytes they hold: a .yuv name, or '-' with the
+  // raw options, is read as planes without a look at its first bytes.
+  if (const Format* raw = RawFormat(input, options); raw != nullptr) {
+    if (FormatBySuffix(input.Path()) == raw || input.Path() == "-") return raw->openReader(input, options, result);
+  }
   std::size_t longest = 0;
   for (const Format& format : AllFormats()) longest = std::max(longest, format.signature.size());
   std::string first(longest, '\0');
@@ -108,7 +113,7 @@ std::string AdmitPicture(const ReadOptions& options, const std::string& path, st
     return path + ": " + std::to_string(width) + "x" + std::to_string(height) + " is too large to hold in memory";
   }
   if (options.memory->Grow(*bytes)) return {};
-  return path + " " + options.memory->Refusal(*bytes);
+  return path + " " + options.memory->Refusal();
 }
 
 std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& options, ReadResult& result) {

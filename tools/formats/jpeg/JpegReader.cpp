@@ -88,7 +88,7 @@ boolean FillInputBuffer(j_decompress_ptr decoder) {
   if (state->inHeader && state->memory != nullptr && !state->memory->Grow(got)) {
     state->refusedByBudget = true;
     try {
-      std::snprintf(state->message, sizeof state->message, "%s", state->memory->Refusal(got).c_str());
+      std::snprintf(state->message, sizeof state->message, "%s", state->memory->Refusal().c_str());
     } catch (const std::bad_alloc&) {
       std::snprintf(state->message, sizeof state->message, "out of memory");
     }
@@ -310,7 +310,7 @@ class JpegFrame : public FrameReader {
     const std::uint64_t metadataBytes = picture.metadata.icc.size() + picture.metadata.exif.size();
     if (options_.memory != nullptr && !options_.memory->Grow(metadataBytes)) {
       picture = Picture{};
-      result.error = path + " " + options_.memory->Refusal(metadataBytes);
+      result.error = path + " " + options_.memory->Refusal();
       return false;
     }
     picture.width = static_cast<std::int32_t>(width_);

@@ -195,7 +195,7 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   state.memory.account = context.memory;
   state.notes = &context.notes;
   if (!WriteWithLibpng(stream, job, settings, parts, rows, texts, state)) {
-    if (state.memory.refused) return context.memory->Refusal(state.memory.refusedBytes);
+    if (state.memory.refused) return context.memory->Refusal();
     return state.error.message;
   }
   return {};

@@ -41,6 +41,11 @@ class RawFrames : public FrameReader {
     return {};
   }
 
+  bool MoreFrames() override {
+    char next = 0;
+    return input_.Peek(&next, 1) == 1;
+  }
+
   bool Next(Picture& picture, ReadResult& result) override {
     const std::string& path = input_.Path();
     if (frame_ == 0) {

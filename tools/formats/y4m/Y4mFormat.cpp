@@ -89,6 +89,7 @@ struct Header {
   std::uint32_t height = 0;
   std::optional<FrameRate> rate;
   char interlace = 'p';
+  std::string aspect = "1:1";
   std::string chroma = "420jpeg";  // the format's default when C is absent
   std::string range;               // XCOLORRANGE, or empty
 };
@@ -119,6 +120,13 @@ std::string ParseHeader(const std::string& line, Header& header) {
         return "its header gives the unknown interlacing " + Printable(token, 20);
       }
       header.interlace = value[0] == '?' ? 'p' : value[0];
+    } else if (tag == 'A') {
+      const std::size_t colon = value.find(':');
+      if (colon == std::string::npos || value.size() > 21 ||
+          value.find_first_not_of("0123456789:") != std::string::npos || colon == 0 || colon + 1 == value.size()) {
+        return "its header gives the pixel aspect " + Printable(token, 40);
+      }
+      header.aspect = value;
     } else if (tag == 'C') {
       header.chroma = value;
     } else if (tag == 'X' && value.rfind("COLORRANGE=", 0) == 0) {
@@ -173,10 +181,13 @@ class Y4mFrames : public FrameReader {
       return path + " mixes interlacing frame by frame (Im), which is not read";
     }
     if (!model_ && !options_.modelGiven) {
-      model_ = Model::kYCbCr;
-      result.notes.push_back(path +
-                             " does not say its range (no XCOLORRANGE): taken as ycbcr (studio range), as video tools "
-                             "take it; --from yuv reads it as full range");
+      // Video tools take colour video as studio range, and grey as full.
+      const bool grey = chroma->sampling == ChromaSampling::kMono;
+      model_ = grey ? Model::kYUV : Model::kYCbCr;
+      result.notes.push_back(path + " does not say its range (no XCOLORRANGE): taken as " +
+                             (grey ? "yuv (full range), as video tools take a grey stream; --from ycbcr"
+                                   : "ycbcr (studio range), as video tools take it; --from yuv") +
+                             " reads it otherwise");
     }
     const std::string refusal = CheckPixelLimit(path, header.width, header.height, options_.maxPixels);
     if (!refusal.empty()) return refusal;
@@ -184,6 +195,7 @@ class Y4mFrames : public FrameReader {
     height_ = header.height;
     info_.rate = header.rate;
     info_.interlace = header.interlace;
+    info_.aspect = header.aspect;
     info_.layout = {chroma->sampling, chroma->siting, false};
     planes_.emplace(width_, height_, info_.layout);
     // Where every frame line is the plain "FRAME", the size tells how many.
@@ -192,13 +204,20 @@ class Y4mFrames : public FrameReader {
     return {};
   }
 
+  bool MoreFrames() override {
+    char next[5] = {};
+    return input_.Peek(next, sizeof next) == sizeof next && std::memcmp(next, "FRAME", 5) == 0;
+  }
+
   bool Next(Picture& picture, ReadResult& result) override {
     const std::string& path = input_.Path();
     bool ended = false;
     const std::optional<std::string> line = ReadLine(input_, ended);
     if (!line || line->rfind("FRAME", 0) != 0 || (line->size() > 5 && (*line)[5] != ' ')) {
       if (ended || (line && Blank(*line) && AtEnd())) return false;
-      if (frame_ == 0) {
+      if (input_.Failed()) {
+        result.error = "cannot read " + path + ": " + input_.Reason();
+      } else if (frame_ == 0) {
         result.error = path + ": unreadable YUV4MPEG2 file (no frame follows its header)";
       } else {
         result.error = path + ": what follows frame " + std::to_string(frame_) + " is not a frame";
@@ -259,13 +278,9 @@ class Y4mWriter : public FrameWriter {
     if (!error.empty()) return error;
     if (frames_ == 0) {
       model_ = model;
-      if (settings.layout.sampling == ChromaSampling::k420 && settings.interlace != 'p') {
-        return "an interlaced stream is not written 4:2:0 (its chroma would mix the fields): write --sampling 422 "
-               "or 444";
-      }
-      if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A1:1 C%s XCOLORRANGE=%s\n", kMagic, frame.width, frame.height,
-                       settings.rate.numerator, settings.rate.denominator, settings.interlace, TagOf(settings.layout),
-                       model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
+      if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A%s C%s XCOLORRANGE=%s\n", kMagic, frame.width, frame.height,
+                       settings.rate.numerator, settings.rate.denominator, settings.interlace, settings.aspect.c_str(),
+                       TagOf(settings.layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
         return "write failed";
       }
     } else if (model != model_) {
