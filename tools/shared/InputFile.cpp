@@ -55,8 +55,10 @@ InputFile::~InputFile() {
 std::size_t InputFile::Read(void* into, std::size_t size) {
   auto* bytes = static_cast<unsigned char*>(into);
   std::size_t done = std::min(size, pending_.size());
-  std::memcpy(bytes, pending_.data(), done);
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  if (done > 0) {  // an empty pending_ may have no storage at all
+    std::memcpy(bytes, pending_.data(), done);
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  }
   if (done < size && file_ != nullptr && !failed_) {
     const std::size_t got = std::fread(bytes + done, 1, size - done, file_);
     consumed_ += got;
@@ -91,7 +93,7 @@ std::size_t InputFile::Peek(void* into, std::size_t size) {
     }
   }
   const std::size_t done = std::min(size, pending_.size());
-  std::memcpy(into, pending_.data(), done);
+  if (done > 0) std::memcpy(into, pending_.data(), done);
   return done;
 }
 
