@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -23,6 +24,7 @@
 #include "ToolTestSupport.h"
 #include "commands/Commands.h"
 #include "formats/Formats.h"
+#include "shared/OutputFile.h"
 #include "shared/Picture.h"
 
 namespace {
@@ -182,6 +184,32 @@ TEST_F(Tool, OutputsReplaceOnlyWhatTheUserMeant) {
   EXPECT_TRUE(!fs::exists(Path("out/x.png")));
   EXPECT_FALSE(fs::exists(Path("out"))) << "a refused batch makes no directory";
   EXPECT_EQ(run.err.find(".colorspace-"), std::string::npos) << "no temporary name in messages";
+}
+
+// Frames go out a row at a time; the output's buffer gathers many rows into
+// each write the system sees.
+TEST_F(Tool, OutputsGoOutInFewWrites) {
+  const auto systemWrites = []() -> std::optional<long> {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value) {
+      if (key == "syscw:") return value;
+    }
+    return std::nullopt;
+  };
+  if (!systemWrites()) GTEST_SKIP() << "/proc/self/io is not readable here: the write count is unknown";
+  std::string error;
+  std::optional<cstool::OutputFile> output =
+      cstool::OutputFile::Open(Path("rows.bin"), cstool::OutputName::kGiven, error);
+  ASSERT_TRUE(output) << error;
+  const std::string row(1000, 'x');
+  const long before = *systemWrites();
+  for (int i = 0; i < 1024; ++i) ASSERT_EQ(std::fwrite(row.data(), 1, row.size(), output->Stream()), row.size());
+  const long writes = *systemWrites() - before;
+  EXPECT_EQ(output->Commit(), "");
+  EXPECT_LE(writes, 8) << "1 MB in rows of 1000 bytes";
+  EXPECT_EQ(fs::file_size(Path("rows.bin")), 1024U * 1000);
 }
 
 // A large conversion interrupted while it writes leaves no temporary file

@@ -296,7 +296,16 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
 
 void OutputFile::Buffer() {
   // Frames go out a row at a time: a buffer of many rows makes few writes.
-  if (stream_ != nullptr) std::setvbuf(stream_, nullptr, _IOFBF, kOutputBufferBytes);
+  // (Given no buffer of its own, the C library ignores the size.) Standard
+  // output outlives this object, so its buffer lives as long as the process.
+  if (stream_ == nullptr) return;
+  static char standardOutputBuffer[kOutputBufferBytes];
+  if (stream_ == stdout) {
+    std::setvbuf(stream_, standardOutputBuffer, _IOFBF, kOutputBufferBytes);
+    return;
+  }
+  buffer_ = std::make_unique_for_overwrite<char[]>(kOutputBufferBytes);
+  std::setvbuf(stream_, buffer_.get(), _IOFBF, kOutputBufferBytes);
 }
 
 bool OutputFile::WriteTo(int fd, std::string& error) {
@@ -315,6 +324,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       replaces_(other.replaces_),
       slot_(other.slot_),
       stream_(other.stream_),
+      buffer_(std::move(other.buffer_)),
       toStandardOutput_(other.toStandardOutput_) {
   other.temporary_.clear();
   other.slot_ = 0;

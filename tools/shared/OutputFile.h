@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -107,6 +108,7 @@ class OutputFile {
   bool replaces_ = false;
   std::uint64_t slot_ = 0;  // registration for removal on a signal; 0: none
   std::FILE* stream_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's buffer; freed after it is closed
   bool toStandardOutput_ = false;  // stdout, which stays open
 };
 
