@@ -286,6 +286,14 @@ TEST_F(Video, RawPlanesInAndOut) {
   run = Colorspace("convert --to rgb --input-sampling 420" + raw + "- " + Path("c.png") + " <" + Path("out.yuv"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Read(Path("c.png")).bgra, Read(Path("a.png")).bgra);
+  // ... also where the shell has already read into the file: the frames
+  // are what is left from there.
+  WriteFile(Path("after-a-header.yuv"), "header!" + Slurp(Path("out.yuv")));
+  run = RunShellCommand("{ dd bs=7 count=1 status=none of=/dev/null; " + std::string(COLORSPACE_TOOL) +
+                        " convert --to rgb --input-sampling 420" + raw + "- " + Path("d.png") + "; } <" +
+                        Path("after-a-header.yuv"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read(Path("d.png")).bgra, Read(Path("a.png")).bgra);
 
   WriteFile(Path("odd.yuv"), Slurp(Path("out.yuv")) + "x");
   run = Colorspace("convert --to rgb --input-sampling 420" + raw + Path("odd.yuv") + " " + Path("x.png"));

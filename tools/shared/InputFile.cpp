@@ -41,7 +41,6 @@ InputFile::InputFile(InputFile&& other) noexcept
       file_(other.file_),
       owned_(other.owned_),
       pending_(std::move(other.pending_)),
-      consumed_(other.consumed_),
       failed_(other.failed_),
       reason_(std::move(other.reason_)) {
   other.file_ = nullptr;
@@ -60,9 +59,7 @@ std::size_t InputFile::Read(void* into, std::size_t size) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
   }
   if (done < size && file_ != nullptr && !failed_) {
-    const std::size_t got = std::fread(bytes + done, 1, size - done, file_);
-    consumed_ += got;
-    done += got;
+    done += std::fread(bytes + done, 1, size - done, file_);
     if (std::ferror(file_) != 0) {
       failed_ = true;
       reason_ = std::strerror(errno);
@@ -74,9 +71,12 @@ std::size_t InputFile::Read(void* into, std::size_t size) {
 std::optional<std::uint64_t> InputFile::RemainingBytes() const {
   struct stat status {};
   if (file_ == nullptr || ::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  // Where the stream stands (standard input may start anywhere in its
+  // file), less what was only peeked at.
+  const off_t at = ::ftello(file_);
+  if (at < 0) return std::nullopt;
   const auto size = static_cast<std::uint64_t>(status.st_size);
-  // What was read from the file, less what was only peeked at.
-  const std::uint64_t read = consumed_ - pending_.size();
+  const std::uint64_t read = static_cast<std::uint64_t>(at) - pending_.size();
   return size >= read ? size - read : 0;
 }
 
@@ -85,7 +85,6 @@ std::size_t InputFile::Peek(void* into, std::size_t size) {
     const std::size_t had = pending_.size();
     pending_.resize(size);
     const std::size_t got = std::fread(pending_.data() + had, 1, size - had, file_);
-    consumed_ += got;
     pending_.resize(had + got);
     if (std::ferror(file_) != 0) {
       failed_ = true;

@@ -45,7 +45,6 @@ class InputFile {
   std::FILE* file_ = nullptr;
   bool owned_ = false;
   std::vector<unsigned char> pending_;  // peeked, not yet read
-  std::uint64_t consumed_ = 0;          // read from the file, pending included
   bool failed_ = false;
   std::string reason_;
 };

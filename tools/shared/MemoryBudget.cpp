@@ -40,7 +40,7 @@ bool MemoryBudget::Take(Account& account, std::uint64_t bytes, bool wait) {
     Refuse(account, total.value_or(UINT64_MAX), false);
     return false;
   }
-  auto fits = [&] { return used_ + bytes <= capacity_; };
+  auto fits = [&] { return bytes <= capacity_ - used_; };  // used_ never passes capacity_
   if (!fits()) {
     if (!wait) {
       Refuse(account, *total, true);
