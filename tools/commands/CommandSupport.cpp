@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,7 @@ void TellNotes(const NoteList& notes, Progress& progress) {
 std::string WriteError(const std::string& path, std::FILE* stream, const std::string& encoderError) {
   // A failed write says more than the encoder's own message.
   const int writeError = std::ferror(stream) != 0 ? errno : 0;
-  if (writeError != 0 && (path == "-" || DescriptorNamed(path) == 1)) return StandardOutputError(writeError);
+  if (writeError != 0 && (OutputDescriptor(path) == STDOUT_FILENO)) return StandardOutputError(writeError);
   return "cannot write " + path + ": " + (writeError != 0 ? std::strerror(writeError) : encoderError);
 }
 
@@ -107,37 +109,46 @@ std::string WritePicture(const std::string& path, const Picture& picture, const 
   return error;
 }
 
+std::string RefusalForGrey(const std::string& path, const Format& format) {
+  if (format.writeGrey != nullptr) return {};
+  return "the planes are a grey picture, which a " + std::string(format.title) + " file does not hold: write " + path +
+         " as .png or .jpg; nothing written";
+}
+
+std::string ModelOf(const std::string& path, const ModelRecord& record, const Options& options, Model& model) {
+  model = options.from.value_or(Model::kRGB);
+  if (!record.model) return {};
+  if (options.from && *options.from != *record.model) {
+    return path + " is recorded as " + NameOf(*record.model) + ", not " + NameOf(*options.from);
+  }
+  model = *record.model;
+  return {};
+}
+
+CommandError CheckOutputTarget(const std::string& output) {
+  std::string error = CheckNotATerminal(output);
+  if (!error.empty()) return {error, kExitUsage};
+  error = CheckDescriptorOutput(output);
+  if (!error.empty()) return {error, kExitFailure};
+  return {};
+}
+
+bool MayBeRaw(const std::string& input) {
+  const Format* format = FormatBySuffix(input);
+  return input == "-" || (format != nullptr && format->signature.empty());
+}
+
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
                              Progress& progress, MemoryBudget::Account* memory, OutputName name) {
   const Format& format = settings.format != nullptr ? *settings.format : PngFormat();
-  if (format.writeGrey == nullptr) {
-    return "the planes are a grey picture, which a " + std::string(format.title) + " file does not hold: write " +
-           path + " as .png or .jpg; nothing written";
-  }
+  const std::string refusal = RefusalForGrey(path, format);
+  if (!refusal.empty()) return refusal;
   NoteList notes;
   const WriteContext context{settings, memory, 0, notes};
   const std::string error =
       WriteThrough(path, name, [&](std::FILE* stream) { return format.writeGrey(stream, picture, context); });
   if (error.empty()) TellNotes(notes, progress);
   return error;
-}
-
-std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
-  std::vector<std::pair<std::string, FileIdentity>> identities;
-  for (const std::string& input : inputs) {
-    if (const auto identity = InputIdentity(input)) identities.emplace_back(input, *identity);
-  }
-  for (const std::string& output : outputs) {
-    const auto identity = OutputIdentity(output);
-    if (!identity) continue;
-    for (const auto& [input, inputIdentity] : identities) {
-      if (inputIdentity == *identity) {
-        return (output == "-" ? std::string("standard output") : output) + " is the same file as the input " + input +
-               "; nothing written";
-      }
-    }
-  }
-  return {};
 }
 
 }  // namespace cstool

@@ -38,6 +38,19 @@ ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory
 // error line when --from does not give one.
 std::string ApplyFrom(const std::string& path, const Options& options, Picture& picture);
 
+// The model of a picture that is not mixed: the recorded one, which --from
+// must agree with (else an error line), or --from's (default rgb).
+std::string ModelOf(const std::string& path, const ModelRecord& record, const Options& options, Model& model);
+
+// Whether an input may be raw planes: a .yuv name, or '-' (which is when
+// the raw options are given).
+bool MayBeRaw(const std::string& input);
+
+// Refuses, before any file is opened, an output that would put picture
+// bytes on a terminal (a usage error) or names a descriptor that is not
+// open.
+CommandError CheckOutputTarget(const std::string& output);
+
 // Reads a picture within --max-pixels, taking its memory from `memory`,
 // passing its notes to `progress`; returns an error line.
 std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
@@ -62,12 +75,11 @@ WriteSettings PngSettings(const Options& options);
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
                          Progress& progress, MemoryBudget::Account* memory = nullptr,
                          OutputName name = OutputName::kGiven);
+// Why `format` cannot hold the planes, a grey picture, written to `path`
+// (ending "; nothing written"), or nothing.
+std::string RefusalForGrey(const std::string& path, const Format& format);
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,
                              Progress& progress, MemoryBudget::Account* memory = nullptr,
                              OutputName name = OutputName::kGiven);
-
-// "PATH is the same file as the input INPUT; nothing written" when an
-// output is one of the inputs, else nothing.
-std::string CheckNotAnInput(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
 
 }  // namespace cstool

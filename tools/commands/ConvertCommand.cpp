@@ -3,6 +3,7 @@
 // or one numbered sequence of pictures.
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <new>
@@ -31,6 +32,7 @@ struct Job {
 struct Mask {
   std::string path;
   std::vector<std::uint8_t> selection;
+  bool everyPixel = false;  // it selects them all: nothing of the old model is left
   std::int32_t width = 0;
   std::int32_t height = 0;
 };
@@ -40,10 +42,11 @@ struct Mask {
 struct Plan {
   Model from = Model::kRGB;
   Model to = Model::kRGB;
-  std::vector<std::uint8_t> selection;  // empty: every pixel
+  const std::vector<std::uint8_t>* selection = nullptr;  // none: every pixel
   bool exact = false;
   ModelRecord result;
-  std::string note;  // for a plan that changes only the format
+  std::string note;                      // for a plan that changes only the format
+  std::vector<std::uint8_t> complement;  // a recorded selection's other side, when that is converted
 };
 
 std::vector<std::uint8_t> Complement(const std::vector<std::uint8_t>& selection) {
@@ -55,20 +58,26 @@ std::vector<std::uint8_t> Complement(const std::vector<std::uint8_t>& selection)
 // A file that carries a selection goes back to a single model through that
 // selection, or is refused: its two parts can only be joined, never split
 // further.
-std::string PlanMixed(const std::string& path, const ModelRecord& record, const Options& options,
-                      const std::vector<std::uint8_t>* mask, Plan& plan) {
+std::string PlanMixed(const std::string& path, const ModelRecord& record, const Options& options, const Mask* mask,
+                      Plan& plan) {
   const Model inside = *record.model;
   const Model outside = *record.outside;
   const std::string what =
       path + " is mixed (" + NameOf(inside) + " inside its recorded selection, " + NameOf(outside) + " outside)";
   if (options.from) return what + "; --from does not apply to it";
-  if (mask != nullptr && *mask != record.selection) {
+  if (mask != nullptr && mask->selection != record.selection) {
     return what + "; it is converted through its own selection, so a different --mask is refused";
   }
+  plan.exact = true;
   if (*options.to == outside) {
-    plan = {inside, outside, record.selection, true, {}, {}};
+    plan.from = inside;
+    plan.to = outside;
+    plan.selection = &record.selection;
   } else if (*options.to == inside) {
-    plan = {outside, inside, Complement(record.selection), true, {}, {}};
+    plan.from = outside;
+    plan.to = inside;
+    plan.complement = Complement(record.selection);
+    plan.selection = &plan.complement;
   } else {
     return what + "; converting it to " + NameOf(*options.to) + " would mix models further: convert it to " +
            NameOf(inside) + " or " + NameOf(outside) + " first";
@@ -78,17 +87,15 @@ std::string PlanMixed(const std::string& path, const ModelRecord& record, const 
   return {};
 }
 
-std::string MakePlan(const std::string& path, const ModelRecord& record, const Options& options,
-                     const std::vector<std::uint8_t>* mask, Plan& plan) {
+// `record` is kept as it is until the pixels are converted: the plan may
+// point at its selection.
+std::string MakePlan(const std::string& path, const ModelRecord& record, const Options& options, const Mask* mask,
+                     Plan& plan) {
   plan = Plan{};
   if (record.Mixed()) return PlanMixed(path, record, options, mask, plan);
-  Model model = options.from.value_or(Model::kRGB);
-  if (record.model) {
-    if (options.from && *options.from != *record.model) {
-      return path + " is recorded as " + NameOf(*record.model) + ", not " + NameOf(*options.from);
-    }
-    model = *record.model;
-  }
+  Model model = Model::kRGB;
+  const std::string error = ModelOf(path, record, options, model);
+  if (!error.empty()) return error;
   const Model to = *options.to;
   plan.from = model;
   plan.to = to;
@@ -103,12 +110,11 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
     return {};
   }
   if (mask != nullptr) {
-    plan.selection = *mask;
+    plan.selection = &mask->selection;
     plan.exact = true;
-    // A mask that selects every pixel leaves nothing of the old model.
-    if (std::find(mask->begin(), mask->end(), 0) != mask->end()) {
+    if (!mask->everyPixel) {
       plan.result.outside = model;
-      plan.result.selection = *mask;
+      plan.result.selection = mask->selection;
     }
   }
   return {};
@@ -122,19 +128,18 @@ std::string LoadMask(const Options& options, MemoryBudget::Account& memory, Mask
   std::vector<std::uint8_t>& mask = loaded.selection;
   loaded.path = options.mask;
   Picture picture;
-  Options asRgb = options;
-  asRgb.from.reset();
-  std::string error = ReadPicture(options.mask, asRgb, memory, picture, progress);
-  const bool notRgb =
-      picture.needsModel || picture.record.Mixed() || (picture.record.model && *picture.record.model != Model::kRGB);
-  if (notRgb || (!error.empty() && picture.needsModel)) {
-    const std::string what = picture.needsModel || !picture.record.model
-                                 ? std::string("holds luma and colour-difference planes")
-                                 : "is recorded as " + Describe(picture.record);
+  // Read as it is: --from is the inputs', never the mask's.
+  ReadOptions read = ReadOptionsFor(options, &memory);
+  read.modelGiven = false;
+  const ReadResult result = ReadImage(options.mask, read, picture);
+  if (picture.needsModel || picture.record.Mixed() || (picture.record.model && *picture.record.model != Model::kRGB)) {
+    const std::string what = picture.needsModel ? std::string("holds luma and colour-difference planes")
+                                                : "is recorded as " + Describe(picture.record);
     return "the mask " + options.mask + " " + what +
            "; a mask is an rgb picture (a pixel selects where it is bright): convert it --to rgb first";
   }
-  if (!error.empty()) return error;
+  if (!result.Ok()) return result.error;
+  for (const std::string& note : result.notes) progress.Note(note);
   loaded.width = picture.width;
   loaded.height = picture.height;
   mask.resize(picture.Pixels());
@@ -146,6 +151,7 @@ std::string LoadMask(const Options& options, MemoryBudget::Account& memory, Mask
     mask[i] = brightest > threshold && pixel[3] != 0 ? 1 : 0;
     selected += mask[i];
   }
+  loaded.everyPixel = selected == mask.size();
   if (selected == 0) {
     return "the mask " + options.mask + " selects no pixel (a pixel selects when its brightest component exceeds " +
            std::to_string(threshold) + " and it is not fully transparent); nothing written";
@@ -184,25 +190,27 @@ std::string ConvertFrame(const std::string& input, Picture& picture, const Optio
              "dropped it): give the selection again with --mask, or --forget-selection";
     }
   }
-  error = MakePlan(input, picture.record, options, mask != nullptr ? &mask->selection : nullptr, plan);
+  error = MakePlan(input, picture.record, options, mask, plan);
   if (!error.empty()) return error;
   if (plan.note.empty()) {
-    error = ConvertPixels(picture, plan.from, plan.to, plan.selection.empty() ? nullptr : &plan.selection, plan.exact);
+    error = ConvertPixels(picture, plan.from, plan.to, plan.selection, plan.exact);
     if (!error.empty()) return input + ": " + error;
-    picture.record = plan.result;
+    picture.record = std::move(plan.result);
   }
   return {};
 }
 
 // The frames of every input of the job, in order, into its target; one
-// frame in memory at a time. A stream cut short keeps the frames before the
-// cut; any other failure leaves the target as it was.
+// frame in memory at a time; `reading` follows the input being read. A
+// stream cut short keeps the frames before the cut, a sequence the pictures
+// already finished; any other failure leaves the target as it was.
 std::string RunJob(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget, Progress& progress,
-                   std::uint64_t totalFrames) {
+                   std::uint64_t totalFrames, std::size_t& reading) {
   FrameSink sink(job.target);
   std::uint64_t done = 0;
   std::string cut;
   for (std::size_t k = 0; k < job.inputs.size() && cut.empty(); ++k) {
+    reading = k;
     const std::string& path = job.inputs[k];
     MemoryBudget::Account memory(&budget);
     ReadResult result;
@@ -248,7 +256,7 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
                " is one picture: name the output with a frame number (as frames/%04d.png) for a picture a frame, "
                "or write a stream (.y4m, .yuv); nothing written";
       }
-      error = sink.Add(picture, path, &memory);
+      error = sink.Add(picture, &memory);
       if (!error.empty()) return error;
       ++done;
       if (job.target.kind != Target::Kind::kPicture) progress.Frame(done, totalFrames, path);
@@ -270,20 +278,26 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
   return error.empty() ? cut : error;
 }
 
-// One job, whatever goes wrong in it: an exception is that job's failure.
+// One job, whatever goes wrong in it: an exception is the failure of the
+// input being read.
 std::string RunJobSafely(const Job& job, const Options& options, const Mask* mask, MemoryBudget& budget,
                          Progress& progress, std::uint64_t totalFrames) noexcept {
-  const std::string& input = job.inputs.front();
+  std::size_t reading = 0;
+  char why[256] = "failed";  // kept without allocating: memory may be what ran out
   try {
-    return RunJob(job, options, mask, budget, progress, totalFrames);
+    return RunJob(job, options, mask, budget, progress, totalFrames, reading);
   } catch (const std::bad_alloc&) {
-    return input + ": out of memory";
+    std::snprintf(why, sizeof why, "out of memory");
   } catch (const std::length_error&) {
-    return input + ": too large to hold in memory";
+    std::snprintf(why, sizeof why, "too large to hold in memory");
   } catch (const std::exception& error) {
-    return input + ": " + error.what();
+    std::snprintf(why, sizeof why, "%s", error.what());
   } catch (...) {
-    return input + ": failed";
+  }
+  try {
+    return job.inputs[reading] + ": " + why;
+  } catch (...) {
+    return "out of memory";  // short enough to need no allocation
   }
 }
 
@@ -418,12 +432,13 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
     return {"standard input ('-') can be read only once: give it as one input only", kExitUsage};
   }
   for (const std::string& output : outputs) {
-    std::string error = CheckNotATerminal(output);
-    if (!error.empty()) return {error, kExitUsage};
-    error = CheckDescriptorOutput(output);
-    if (!error.empty()) return {error, kExitFailure};
+    if (CommandError refused = CheckOutputTarget(output)) return refused;
   }
-  std::string error = CheckNotAnInput(outputs, read);
+  const InputFiles readFiles = InputFiles::Of(read);
+  std::string error;
+  for (const std::string& output : outputs) {
+    if (error.empty()) error = readFiles.Refusal(output);
+  }
   if (error.empty() && pattern) {
     // Any name of the sequence may be an input's (the mask's too): such a
     // name is refused now, and any other file a frame would replace is
@@ -435,17 +450,10 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
         break;
       }
     }
-    jobs.front().target.inputs = read;
+    jobs.front().target.inputs = readFiles;
   }
   if (!error.empty()) return {error, kExitFailure};
   return ProbeSizes(options, jobs, totalFrames);
-}
-
-// Whether an input may be raw planes: a .yuv name, or '-' (which is when
-// the raw options are given).
-bool MayBeRaw(const std::string& input) {
-  const Format* format = FormatBySuffix(input);
-  return input == "-" || (format != nullptr && format->signature.empty());
 }
 
 // One note for each option given that has no effect in this run.

@@ -87,15 +87,10 @@ std::string FrameSink::WriteFrame(const Picture& frame, const std::string& path,
   return error.empty() ? error : WriteError(path, output_->Stream(), error);
 }
 
-std::string FrameSink::Add(const Picture& frame, const std::string& input, MemoryBudget::Account* memory) {
+std::string FrameSink::Add(const Picture& frame, MemoryBudget::Account* memory) {
   const Format& format = *target_.settings.format;
   const std::uint64_t number = frames_ + 1;
   const std::string path = NameOfFrame(number);
-  if (target_.kind == Target::Kind::kPicture && frames_ > 0) {
-    return input + " holds more than one frame, and " + path +
-           " is one picture: name the output with a frame number (as frames/%04d.png) for a picture a frame, or "
-           "write a stream (.y4m, .yuv); nothing written";
-  }
   std::string error = RefusalForPicture(path, frame, format);
   if (!error.empty()) return error;
   if (target_.settings.layout.sampling == ChromaSampling::k420 && target_.settings.interlace != 'p') {
@@ -103,7 +98,7 @@ std::string FrameSink::Add(const Picture& frame, const std::string& input, Memor
            "444; nothing written";
   }
   if (target_.kind == Target::Kind::kSequence) {
-    error = CheckNotAnInput({path}, target_.inputs);
+    error = target_.inputs.Refusal(path);
     if (!error.empty()) return error;
   }
   if (!output_) {

@@ -36,7 +36,7 @@ struct Target {
   std::optional<FramePattern> pattern;
   OutputName name = OutputName::kGiven;
   WriteSettings settings;
-  std::vector<std::string> inputs;  // for a sequence: what no picture of it may replace
+  InputFiles inputs;  // for a sequence: what no picture of it may replace
 };
 
 class FrameSink {
@@ -45,11 +45,10 @@ class FrameSink {
   FrameSink(const FrameSink&) = delete;
   FrameSink& operator=(const FrameSink&) = delete;
 
-  const Target& Where() const { return target_; }
   WriteSettings& Settings() { return target_.settings; }
-  // Writes one frame, read from `input`: a picture's output, or a frame of
-  // the sequence or the stream (the first opens it). Returns an error line.
-  std::string Add(const Picture& frame, const std::string& input, MemoryBudget::Account* memory);
+  // Writes one frame: a picture's output, or a frame of the sequence or the
+  // stream (the first opens it). Returns an error line.
+  std::string Add(const Picture& frame, MemoryBudget::Account* memory);
   // Puts the output in place with what was written. Returns an error line.
   std::string Finish();
   std::uint64_t Frames() const { return frames_; }

@@ -7,17 +7,13 @@ int RunPlanes(const Options& options) {
   if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT", kExitUsage);
   if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
   WriteSettings settings = PngSettings(options);
-  std::string error = ChooseFormat(options.operands[1], options.imageFormat, settings.format);
-  if (error.empty() && settings.format->writeGrey == nullptr) {
-    error = "the planes are a grey picture, which a " + std::string(settings.format->title) +
-            " file does not hold: write " + options.operands[1] + " as .png or .jpg; nothing written";
-  }
-  if (!error.empty()) return Fail(error, kExitUsage);
   const std::string& input = options.operands[0];
-  error = CheckNotATerminal(options.operands[1]);
+  const std::string& output = options.operands[1];
+  std::string error = ChooseFormat(output, options.imageFormat, settings.format);
+  if (error.empty()) error = RefusalForGrey(output, *settings.format);
   if (!error.empty()) return Fail(error, kExitUsage);
-  error = CheckDescriptorOutput(options.operands[1]);
-  if (error.empty()) error = CheckNotAnInput({options.operands[1]}, {input});
+  if (const CommandError refused = CheckOutputTarget(output)) return Fail(refused.message, refused.status);
+  error = InputFiles::Of({input}).Refusal(output);
   if (!error.empty()) return Fail(error);
   Progress progress(1);
   const Format& format = *settings.format;
@@ -26,7 +22,7 @@ int RunPlanes(const Options& options) {
       progress.Note(std::string(option) + " has no effect: the output is " + format.title);
     }
   }
-  const bool raw = input == "-" || (FormatBySuffix(input) != nullptr && FormatBySuffix(input)->signature.empty());
+  const bool raw = MayBeRaw(input);
   for (const char* option : {"--input-size", "--input-sampling", "--chroma-siting"}) {
     if (options.Given(option) && !raw) {
       progress.Note(std::string(option) + " has no effect: the input is not read as raw planes");
@@ -41,13 +37,9 @@ int RunPlanes(const Options& options) {
     return Fail(input + " is " + Describe(picture.record) +
                 "; its planes would mix two models (convert it back to one first)");
   }
-  Model model = options.from.value_or(Model::kRGB);
-  if (picture.record.model) {
-    if (options.from && *options.from != *picture.record.model) {
-      return Fail(input + " is recorded as " + NameOf(*picture.record.model) + ", not " + NameOf(*options.from));
-    }
-    model = *picture.record.model;
-  }
+  Model model = Model::kRGB;
+  error = ModelOf(input, picture.record, options, model);
+  if (!error.empty()) return Fail(error);
   if (model == Model::kRGB) {
     const Model to = options.model.value_or(Model::kYUV);
     error = ConvertPixels(picture, Model::kRGB, to, nullptr, true);
@@ -55,7 +47,7 @@ int RunPlanes(const Options& options) {
   } else if (options.model && *options.model != model) {
     return Fail(input + " holds " + NameOf(model) + ", not " + NameOf(*options.model));
   }
-  error = WriteGreyPicture(options.operands[1], Planes(picture), settings, progress, &memory);
+  error = WriteGreyPicture(output, Planes(picture), settings, progress, &memory);
   return error.empty() ? kExitOk : Fail(error);
 }
 

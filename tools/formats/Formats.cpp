@@ -29,7 +29,7 @@ std::unique_ptr<FrameWriter> OpenRawWriter(std::FILE* stream);
 
 namespace {
 
-constexpr unsigned kEveryModel = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed;
+constexpr unsigned kHoldsEveryModel = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed;
 constexpr unsigned kPlanar =
     SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) | SamplingFlag(SamplingChoice::k420);
 
@@ -37,7 +37,7 @@ const Format kFormats[] = {
     {"png", "PNG", ".png",
      "any result, with alpha and metadata; the model (and a mask's selection) is recorded, so the way back needs no "
      "--from",
-     std::string_view("\x89PNG\r\n\x1a\n", 8), OpenPngReader, OpenPngWriter, WriteGreyPng, kEveryModel, true,
+     std::string_view("\x89PNG\r\n\x1a\n", 8), OpenPngReader, OpenPngWriter, WriteGreyPng, kHoldsEveryModel, true,
      kEveryMetadataKind, UINT64_MAX, UINT64_MAX, false, SamplingFlag(SamplingChoice::k444), "", "--compression"},
     {"jpeg", "JPEG", ".jpg .jpeg",
      "rgb results for viewing, with the ICC profile, EXIF and density; colour kept at every pixel (4:4:4) from "
@@ -74,8 +74,6 @@ bool IsStreamTarget(const std::string& path) {
          (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
-const char* const kModelNames[] = {"rgb", "yuv", "ycbcr"};
-
 // "png (.png) or y4m (.y4m)": the formats that hold `flag`.
 std::string FormatsHolding(unsigned flag) {
   std::vector<std::string> names;
@@ -92,8 +90,8 @@ std::string FormatsHolding(unsigned flag) {
 // "rgb", "yuv or ycbcr": the models a format holds, each after `prefix`.
 std::string ModelsHeld(const Format& format, const std::string& prefix = "") {
   std::vector<std::string> names;
-  for (unsigned m = 0; m < 3; ++m) {
-    if ((format.models & (1U << m)) != 0) names.push_back(prefix + kModelNames[m]);
+  for (const Model model : kEveryModel) {
+    if ((format.models & HeldFlagOf(model)) != 0) names.push_back(prefix + NameOf(model));
   }
   std::string list;
   for (std::size_t i = 0; i < names.size(); ++i) {

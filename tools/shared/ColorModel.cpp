@@ -16,9 +16,9 @@ std::size_t RowBytes(std::int32_t width) { return (static_cast<std::size_t>(widt
 }  // namespace
 
 std::optional<Model> ParseModel(const std::string& name) {
-  if (name == "rgb") return Model::kRGB;
-  if (name == "yuv") return Model::kYUV;
-  if (name == "ycbcr") return Model::kYCbCr;
+  for (const Model model : kEveryModel) {
+    if (name == NameOf(model)) return model;
+  }
   return std::nullopt;
 }
 

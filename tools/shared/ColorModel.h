@@ -12,7 +12,9 @@
 namespace cstool {
 
 enum class Model { kRGB, kYUV, kYCbCr };
+inline constexpr Model kEveryModel[] = {Model::kRGB, Model::kYUV, Model::kYCbCr};
 
+// Models by their names, as files record them and options take them.
 std::optional<Model> ParseModel(const std::string& name);
 const char* NameOf(Model model);
 std::int32_t FormatCodeOf(Model model);

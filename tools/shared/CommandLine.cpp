@@ -21,7 +21,6 @@ struct Named {
   const char* name;
   T value;
 };
-constexpr Named<Model> kModels[] = {{"rgb", Model::kRGB}, {"yuv", Model::kYUV}, {"ycbcr", Model::kYCbCr}};
 constexpr Named<Compression> kCompressions[] = {
     {"fast", Compression::kFast}, {"default", Compression::kDefault}, {"best", Compression::kBest}};
 constexpr Named<SamplingChoice> kSamplings[] = {{"444", SamplingChoice::k444},
@@ -64,15 +63,21 @@ std::string ChoiceOf(const std::string& option, const Named<T> (&table)[N], cons
   return {};
 }
 
+std::vector<std::string> ModelNames(const std::string& /*command*/) {
+  std::vector<std::string> names;
+  for (const Model model : kEveryModel) names.emplace_back(NameOf(model));
+  return names;
+}
+
 // Model names ignore case on the command line (files record them in
 // lower case).
 std::string ModelValue(const std::string& option, const std::string& value, std::optional<Model>& into) {
   std::string lower = value;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  into = Lookup(kModels, lower);
+  into = ParseModel(lower);
   return into ? std::string()
-              : "unknown colour model '" + value + "' for " + option + " (use " +
-                    Joined(NamesOf(kModels), ", ", " or ") + ")";
+              : "unknown colour model '" + value + "' for " + option + " (use " + Joined(ModelNames(""), ", ", " or ") +
+                    ")";
 }
 
 std::optional<std::uint64_t> PositiveNumber(const std::string& text) {
@@ -120,8 +125,6 @@ struct OptionInfo {
   std::string (*apply)(const std::string& value, Options& options);
   Completion completion;
 };
-
-std::vector<std::string> ModelNames(const std::string& /*command*/) { return NamesOf(kModels); }
 
 const OptionInfo kOptions[] = {
     {"--to", "MODEL", ModelNames, "convert pixel", "the model to convert to: rgb, yuv or ycbcr (any case)",

@@ -70,8 +70,6 @@ class MemoryBudget {
     std::uint64_t refusedLasting_ = 0;  // what was held for the whole run then
   };
 
-  std::uint64_t Capacity() const { return capacity_; }
-
  private:
   bool Take(Account& account, std::uint64_t bytes, bool wait);
   void Give(Account& account, std::uint64_t bytes);

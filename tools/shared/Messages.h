@@ -29,7 +29,6 @@ class NoteList {
   void Add(const std::string& note);
   // Each note once, "(N times)" after one that came N times.
   std::vector<std::string> Lines() const;
-  bool Empty() const { return notes_.empty(); }
 
  private:
   std::vector<std::pair<std::string, std::size_t>> notes_;

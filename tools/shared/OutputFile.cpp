@@ -90,14 +90,19 @@ bool ResolveLinks(const std::string& path, std::string& resolved, std::string& e
   return false;
 }
 
+// The longest name a file in `directory` may have.
+std::size_t LongestName(const std::string& directory) {
+  const long longest = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+  return longest > 0 ? static_cast<std::size_t>(longest) : 255;
+}
+
 // ".NAME.colorspace-XXXXXX" beside the target, NAME cut so that the whole
 // fits wherever the target's name fits.
 std::string TemporaryPattern(const std::string& target) {
   const std::string directory = DirectoryOf(target);
   std::string name = NameOf(target);
   const std::string suffix = ".colorspace-XXXXXX";
-  const long longest = ::pathconf(directory.c_str(), _PC_NAME_MAX);
-  const std::size_t limit = longest > 0 ? static_cast<std::size_t>(longest) : 255;
+  const std::size_t limit = LongestName(directory);
   if (1 + name.size() + suffix.size() > limit) name.resize(limit > suffix.size() + 1 ? limit - suffix.size() - 1 : 0);
   return directory + "/." + name + suffix;
 }
@@ -144,7 +149,7 @@ std::string MakeFolder(const std::string& dir) {
 }
 
 std::string CheckNotATerminal(const std::string& path) {
-  const std::optional<int> fd = path == "-" ? std::optional<int>(STDOUT_FILENO) : DescriptorNamed(path);
+  const std::optional<int> fd = OutputDescriptor(path);
   bool terminal = fd && ::isatty(*fd) != 0;
   struct stat status {};
   if (!fd && ::stat(path.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) {
@@ -175,28 +180,51 @@ std::optional<int> DescriptorNamed(const std::string& path) {
   return std::nullopt;
 }
 
+std::optional<int> OutputDescriptor(const std::string& path) {
+  return path == "-" ? std::optional<int>(STDOUT_FILENO) : DescriptorNamed(path);
+}
+
 std::string CheckDescriptorOutput(const std::string& path) {
   const std::optional<int> fd = DescriptorNamed(path);
   if (!fd || ::fcntl(*fd, F_GETFD) != -1) return {};
   return "cannot write " + path + ": " + std::strerror(errno) + "; nothing written";
 }
 
-std::optional<FileIdentity> InputIdentity(const std::string& path) {
+namespace {
+
+// "-" is `standard`, the descriptor of standard input or output.
+std::optional<FileIdentity> IdentityOf(const std::string& path, int standard) {
   struct stat status {};
-  if (path == "-" ? ::fstat(STDIN_FILENO, &status) != 0 : ::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (path == "-" ? ::fstat(standard, &status) != 0 : ::stat(path.c_str(), &status) != 0) return std::nullopt;
   return FileIdentity{status.st_dev, status.st_ino};
 }
 
-std::optional<FileIdentity> OutputIdentity(const std::string& path) {
-  struct stat status {};
-  if (path == "-" ? ::fstat(STDOUT_FILENO, &status) != 0 : ::stat(path.c_str(), &status) != 0) return std::nullopt;
-  return FileIdentity{status.st_dev, status.st_ino};
+}  // namespace
+
+InputFiles InputFiles::Of(const std::vector<std::string>& paths) {
+  InputFiles inputs;
+  for (const std::string& path : paths) {
+    if (const auto identity = IdentityOf(path, STDIN_FILENO)) inputs.files.emplace_back(path, *identity);
+  }
+  return inputs;
+}
+
+std::string InputFiles::Refusal(const std::string& output) const {
+  const auto identity = IdentityOf(output, STDOUT_FILENO);
+  if (!identity) return {};
+  for (const auto& [input, inputIdentity] : files) {
+    if (inputIdentity == *identity) {
+      return (output == "-" ? std::string("standard output") : output) + " is the same file as the input " + input +
+             "; nothing written";
+    }
+  }
+  return {};
 }
 
 std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName name, std::string& error) {
   OutputFile output;
   output.userPath_ = path;
-  const std::optional<int> descriptor = path == "-" ? std::optional<int>(1) : DescriptorNamed(path);
+  const std::optional<int> descriptor = OutputDescriptor(path);
   if (descriptor == 1) {
     output.stream_ = stdout;
     output.Buffer();
@@ -243,8 +271,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     error = "cannot write " + path + ": " + std::strerror(errno) + "; nothing written";
     return std::nullopt;
   }
-  const long longest = ::pathconf(DirectoryOf(output.target_).c_str(), _PC_NAME_MAX);
-  if (NameOf(output.target_).size() > static_cast<std::size_t>(longest > 0 ? longest : 255)) {
+  if (NameOf(output.target_).size() > LongestName(DirectoryOf(output.target_))) {
     error = "cannot write " + path + ": " + std::strerror(ENAMETOOLONG) + "; nothing written";
     return std::nullopt;
   }

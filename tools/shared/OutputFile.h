@@ -26,6 +26,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cstool {
 
@@ -51,6 +53,8 @@ std::string CheckNotATerminal(const std::string& path);
 // The descriptor a name stands for: /dev/stdout (1), /dev/stderr (2),
 // /dev/fd/N and /proc/self/fd/N; nothing for any other name.
 std::optional<int> DescriptorNamed(const std::string& path);
+// The descriptor an output is written to directly: "-" is standard output.
+std::optional<int> OutputDescriptor(const std::string& path);
 // For an output named by a descriptor: an error line when that descriptor
 // is not open now. Call before the tool opens any file, so that a number
 // the tool itself takes later is never written as the user's output.
@@ -63,9 +67,16 @@ struct FileIdentity {
   ino_t inode = 0;
   bool operator==(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
 };
-// "-" is standard input for an input, standard output for an output.
-std::optional<FileIdentity> InputIdentity(const std::string& path);
-std::optional<FileIdentity> OutputIdentity(const std::string& path);
+
+// The files a run reads ("-": standard input), known by identity once, so
+// that no output replaces one under any name.
+struct InputFiles {
+  std::vector<std::pair<std::string, FileIdentity>> files;
+  static InputFiles Of(const std::vector<std::string>& paths);
+  // "OUTPUT is the same file as the input INPUT; nothing written" when
+  // `output` ("-": standard output) is one of them, else nothing.
+  std::string Refusal(const std::string& output) const;
+};
 
 enum class OutputName {
   kGiven,  // the user's own: links followed, devices and FIFOs written
@@ -109,7 +120,7 @@ class OutputFile {
   std::uint64_t slot_ = 0;  // registration for removal on a signal; 0: none
   std::FILE* stream_ = nullptr;
   std::unique_ptr<char[]> buffer_;  // the stream's buffer; freed after it is closed
-  bool toStandardOutput_ = false;  // stdout, which stays open
+  bool toStandardOutput_ = false;   // stdout, which stays open
 };
 
 }  // namespace cstool

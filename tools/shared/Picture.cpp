@@ -27,13 +27,8 @@ bool Convertible(Model from, Model to) { return from != to; }
 namespace {
 
 // One step the library takes: to or from rgb.
-std::string ConvertStep(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
-                        bool exact) {
-  std::vector<std::uint8_t> everything;
-  if (selection == nullptr && exact) {
-    everything.assign(picture.Pixels(), 1);
-    selection = &everything;
-  }
+// A selection takes the exact path for the pixels it selects.
+std::string ConvertStep(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection) {
   tColorInterfaceImage image{
       picture.bgra.data(), picture.width,
       picture.height,      4 * picture.width,
@@ -56,12 +51,18 @@ std::string ConvertStep(Picture& picture, Model from, Model to, const std::vecto
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
                           bool exact) {
   if (from == to) return {};
+  // The exact path is the library's masked one: every pixel selected.
+  std::vector<std::uint8_t> everything;
+  if (selection == nullptr && exact) {
+    everything.assign(picture.Pixels(), 1);
+    selection = &everything;
+  }
   if (from != Model::kRGB && to != Model::kRGB) {
     // yuv and ycbcr meet in rgb: two conversions, each rounding once.
-    const std::string error = ConvertStep(picture, from, Model::kRGB, selection, exact);
-    return error.empty() ? ConvertStep(picture, Model::kRGB, to, selection, exact) : error;
+    const std::string error = ConvertStep(picture, from, Model::kRGB, selection);
+    return error.empty() ? ConvertStep(picture, Model::kRGB, to, selection) : error;
   }
-  return ConvertStep(picture, from, to, selection, exact);
+  return ConvertStep(picture, from, to, selection);
 }
 
 GreyPicture Planes(const Picture& picture) {
