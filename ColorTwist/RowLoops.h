@@ -1,5 +1,6 @@
-// The row loops of every SIMD kernel set, written once over the register
-// wrapper V. A kernel file defines COLORTWIST_TARGET and V, includes
+// The row loops of every SIMD kernel set of fixed-width registers, written
+// once over the register wrapper V. A kernel file (or Avx512Kernels.h, for
+// both AVX-512 sets) defines COLORTWIST_TARGET and V, includes
 // GroupArithmetic.h and then this file, and defines its two row kernels,
 // TwistRows<V>::Twist and TwistRows<V>::Masked under the names that
 // TwistKernels.h declares, with COLORTWIST_ROW_KERNELS at the end of this

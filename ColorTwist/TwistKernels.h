@@ -68,9 +68,11 @@ struct KernelSet {
 
 // Every set built in, best first; the last one, portable, runs anywhere.
 // A new instruction set takes:
-// - a file of its own, TwistRow_<Set>.cpp, with its register wrapper
-//   (RowLoops.h lists what it provides) and its two row kernels, defined
-//   with COLORTWIST_ROW_KERNELS and declared above;
+// - a file of its own, TwistRow_<Set>.cpp, defining its two row kernels
+//   (declared above): for a set of fixed-width registers, a register
+//   wrapper (RowLoops.h lists what it provides; AVX-512's two sets share
+//   one, Avx512Registers.h) and COLORTWIST_ROW_KERNELS; SVE, whose
+//   registers have no width known at compile time, writes its own loops;
 // - a field in CpuFeatures (CpuFeatures.h) and its detection in
 //   CpuFeatures.cpp, including whether the OS saves the set's registers;
 // - that file in ColorTwist/CMakeLists.txt, for the processors that have

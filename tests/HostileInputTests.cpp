@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <regex>
 #include <thread>
 
 #include "ToolTestSupport.h"
@@ -15,18 +16,6 @@
 namespace {
 
 using namespace tooltest;
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 class Hostile : public Tool {
  protected:
@@ -161,8 +150,12 @@ TEST_F(Hostile, MemoryBudgetIsSharedByAllJobs) {
   EXPECT_EQ(Colorspace("convert --to yuv --max-memory 12X " + Path("in0.png") + " " + Path("x.png")).status, 2);
   // A budget one picture fits in: four jobs at once take turns, none
   // refused (a job waiting for its share holds nothing meanwhile).
-  const ToolRun turns = Colorspace("convert --to yuv --jobs 4 --max-memory 8150K --out-dir " + Path("turns") + inputs);
+  // (A picture's share is kJobBytesPerPixel a pixel, and the decoder's.)
+  const std::uint64_t oneShareKiB = 1000 * 1000 * cstool::kJobBytesPerPixel / 1024 + 300;
+  const ToolRun turns = Colorspace("convert --to yuv --jobs 4 --max-memory " + std::to_string(oneShareKiB) +
+                                   "K --out-dir " + Path("turns") + inputs);
   EXPECT_EQ(turns.status, 0) << turns.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("turns")), fs::directory_iterator()), 4);
 }
 
 // An allocation that fails within the budget (here under an address space
@@ -256,14 +249,7 @@ TEST_F(Hostile, DamagedOrAmbiguousRecordsAreRefused) {
   std::string huge = "ColorModel";
   huge += '\0';
   huge += '\0';
-  {
-    const std::string text(20 << 20, 'y');
-    uLongf size = compressBound(static_cast<uLong>(text.size()));
-    std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-              static_cast<uLong>(text.size()), 9);
-    huge += packed.substr(0, size);
-  }
+  huge += Deflate(std::string(20 << 20, 'y'));
   WriteFile(Path("huge-record.png"), rebuild(plain, "tEXt", {{"zTXt", huge}}));
   const struct {
     const char* file;
@@ -331,8 +317,13 @@ TEST_F(Hostile, SignalsDuringABatchLeaveNoTemporaryFile) {
   // Every signal that removes the temporary files but SIGXFSZ, which
   // another process's kill does not make a write fail.
   std::vector<int> signals;
+  const std::string readme = Slurp(COLORSPACE_README);
   for (const int signal : cstool::kCleanedUpSignals) {
-    if (signal != SIGXFSZ) signals.push_back(signal);
+    // The README names each (SIGXFSZ as a write beyond the file size limit).
+    if (signal == SIGXFSZ) continue;
+    signals.push_back(signal);
+    const std::string name = std::string("SIG") + ::sigabbrev_np(signal);
+    EXPECT_TRUE(std::regex_search(readme, std::regex(name + "\\b"))) << name << " is not in the README";
   }
   std::mt19937 random(11);
   int interrupted = 0;
@@ -459,11 +450,7 @@ TEST_F(Hostile, ClosedStandardDescriptorsAreNeverReused) {
       raw += '\0';
       for (int x = 0; x < 40 * 3; ++x) raw += std::string(2, static_cast<char>(x + y));
     }
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-              static_cast<uLong>(raw.size()), 6);
-    WriteFile(Path("deep.png"), BuildPng({{"IHDR", header}, {"IDAT", packed.substr(0, size)}, {"IEND", ""}}));
+    WriteFile(Path("deep.png"), BuildPng({{"IHDR", header}, {"IDAT", Deflate(raw, 6)}, {"IEND", ""}}));
   }
   const std::string inputs = " " + Path("deep.png") + " " + Path("a.png");
   for (int round = 0; round < 5; ++round) {
@@ -547,27 +534,13 @@ TEST_F(Hostile, ThreadsThatCannotStartLeaveFewerWorkers) {
 TEST_F(Hostile, TheBudgetCountsMetadataAsItInflates) {
   Write(Path("in.png"), MakeRandomPicture(32, 32));
   std::vector<Chunk> chunks = ParseChunks(Slurp(Path("in.png")));
-  std::string packed;
-  {
-    const std::string text((16 << 20) - 1, 'x');
-    uLongf size = compressBound(static_cast<uLong>(text.size()));
-    packed.resize(size);
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-              static_cast<uLong>(text.size()), 9);
-    packed.resize(size);
-  }
+  const std::string packed = Deflate(std::string((16 << 20) - 1, 'x'));
   for (int i = 0; i < 31; ++i) {
     chunks.insert(chunks.begin() + 1, Chunk{"zTXt", "Comment" + std::to_string(i) + std::string(2, '\0') + packed});
   }
   // Many small compressed texts cost what they hold, not a step each.
   std::vector<Chunk> small = ParseChunks(Slurp(Path("in.png")));
-  std::string tiny;
-  {
-    uLongf size = compressBound(4);
-    tiny.resize(size);
-    compress2(reinterpret_cast<Bytef*>(tiny.data()), &size, reinterpret_cast<const Bytef*>("text"), 4, 9);
-    tiny.resize(size);
-  }
+  const std::string tiny = Deflate("text");
   for (int i = 0; i < 20000; ++i) {
     small.insert(small.begin() + 1, Chunk{"zTXt", "Note" + std::to_string(i) + std::string(2, '\0') + tiny});
   }
@@ -734,14 +707,8 @@ TEST_F(Hostile, DamagedPalettesAndChunksLibpngWarnsAbout) {
   auto paletted = [&](const std::string& indices) {
     std::string raw;
     for (int y = 0; y < 2; ++y) raw += '\0' + indices;
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-              static_cast<uLong>(raw.size()), 6);
-    return BuildPng({{"IHDR", header},
-                     {"PLTE", std::string("\xFF\0\0\0\xFF\0", 6)},
-                     {"IDAT", packed.substr(0, size)},
-                     {"IEND", ""}});
+    return BuildPng(
+        {{"IHDR", header}, {"PLTE", std::string("\xFF\0\0\0\xFF\0", 6)}, {"IDAT", Deflate(raw, 6)}, {"IEND", ""}});
   };
   WriteFile(Path("good.png"), paletted(std::string("\0\x01\x01\0", 4)));
   WriteFile(Path("last.png"), paletted(std::string("\0\x01\0\x02", 4)));  // past the end in each row's last pixel

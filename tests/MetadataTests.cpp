@@ -246,8 +246,8 @@ TEST_F(Tool, MetadataAnOutputCannotHoldIsLeftOutWithANote) {
   std::vector<std::uint8_t> grey = MakeIccProfile(300);
   std::copy_n("GRAY", 4, grey.begin() + 16);
   WriteFile(Path("grey-profile.jpg"), JpegWith(grey, kExif, 72));
-  for (const char* output : {"out.png"}) {
-    run = Colorspace("convert --to yuv " + Path("grey-profile.jpg") + " " + Path(output));
+  for (const char* output : {"out.png", "out.jpg"}) {
+    run = Colorspace("convert --to rgb " + Path("grey-profile.jpg") + " " + Path(output));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("left out of " + Path(output) +
                            ": the ICC profile (a GRAY profile, which does not describe a colour picture)"),

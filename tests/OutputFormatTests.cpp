@@ -36,8 +36,6 @@ Picture MakeGradient(int width, int height) {
   return picture;
 }
 
-bool HasFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 TEST_F(Tool, OutputFormatFollowsTheName) {

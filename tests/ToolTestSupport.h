@@ -35,9 +35,48 @@ namespace fs = std::filesystem;
 using cstool::Model;
 using cstool::Picture;
 
-namespace fs = std::filesystem;
-using cstool::Model;
-using cstool::Picture;
+// Under a sanitizer, memory and time are the sanitizer's, not the tool's.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// A shell command's exit status (-1 when it did not exit).
+inline int Shell(const std::string& command) {
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// What a shell command prints.
+inline std::string Printed(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// `data` as a zlib stream, as PNG's compressed chunks hold it.
+inline std::string Deflate(const std::string& data, int level = 9) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::string packed(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+            static_cast<uLong>(data.size()), level);
+  packed.resize(size);
+  return packed;
+}
+
+// ffmpeg, the independent reader and writer of video, is installed.
+inline bool HasFfmpeg() { return Shell("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 struct ToolRun {
   int status;
@@ -177,19 +216,16 @@ struct MeasuredRun {
   long peakKiB = 0;
 };
 
-// Runs `command` through the shell, standard error to `errPath`, with
-// `resource` (RLIMIT_FSIZE, RLIMIT_AS) limited to `limit` when it is not 0.
-inline MeasuredRun RunMeasured(const std::string& command, const std::string& errPath, rlim_t limit = 0,
-                               int resource = RLIMIT_FSIZE) {
+// Runs `command` through the shell in a child that `prepare` sets up first,
+// standard error to `errPath`.
+template <typename Prepare>
+MeasuredRun RunInChild(const std::string& command, const std::string& errPath, Prepare prepare) {
   MeasuredRun run;
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
     PrepareChild();
-    if (limit != 0) {
-      const rlimit bound{limit, limit};
-      ::setrlimit(resource, &bound);
-    }
+    prepare();
     const std::string line = "exec " + command + " 2>" + errPath;
     ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
@@ -205,6 +241,18 @@ inline MeasuredRun RunMeasured(const std::string& command, const std::string& er
   return run;
 }
 
+// With `resource` (RLIMIT_FSIZE, RLIMIT_AS) limited to `limit` when it is
+// not 0.
+inline MeasuredRun RunMeasured(const std::string& command, const std::string& errPath, rlim_t limit = 0,
+                               int resource = RLIMIT_FSIZE) {
+  return RunInChild(command, errPath, [&] {
+    if (limit != 0) {
+      const rlimit bound{limit, limit};
+      ::setrlimit(resource, &bound);
+    }
+  });
+}
+
 // The user the permission and thread-limit tests run the tool as.
 inline constexpr uid_t kOtherUser = 65534;  // nobody
 inline constexpr gid_t kOtherGroup = 65534;
@@ -212,30 +260,17 @@ inline constexpr gid_t kOtherGroup = 65534;
 // Whether this process may run commands as kOtherUser (it runs as root).
 inline bool CanRunAsOtherUser() { return ::geteuid() == 0; }
 
-// Runs `command` through the shell as kOtherUser, standard error to
-// `errPath`, with at most `processes` processes and threads for that user
-// when it is not 0 (the kernel ignores that limit for root).
+// As kOtherUser, with at most `processes` processes and threads for that
+// user when it is not 0 (the kernel ignores that limit for root).
 inline MeasuredRun RunAsOtherUser(const std::string& command, const std::string& errPath, rlim_t processes = 0) {
-  MeasuredRun run;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    PrepareChild();
+  return RunInChild(command, errPath, [&] {
     const gid_t groups[] = {kOtherGroup};
     if (::setgroups(1, groups) != 0 || ::setgid(kOtherGroup) != 0 || ::setuid(kOtherUser) != 0) ::_exit(126);
     if (processes != 0) {
       const rlimit bound{processes, processes};
       ::setrlimit(RLIMIT_NPROC, &bound);
     }
-    const std::string line = "exec " + command + " 2>" + errPath;
-    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  run.err = Tool::Slurp(errPath);
-  std::filesystem::remove(errPath);
-  return run;
+  });
 }
 
 struct JpegSettings {
