@@ -151,7 +151,7 @@ TEST_F(Hostile, MemoryBudgetIsSharedByAllJobs) {
   // A budget one picture fits in: four jobs at once take turns, none
   // refused (a job waiting for its share holds nothing meanwhile).
   // (A picture's share is kJobBytesPerPixel a pixel, and the decoder's.)
-  const std::uint64_t oneShareKiB = 1000 * 1000 * cstool::kJobBytesPerPixel / 1024 + 300;
+  const std::uint64_t oneShareKiB = std::uint64_t{1000} * 1000 * cstool::kJobBytesPerPixel / 1024 + 300;
   const ToolRun turns = Colorspace("convert --to yuv --jobs 4 --max-memory " + std::to_string(oneShareKiB) +
                                    "K --out-dir " + Path("turns") + inputs);
   EXPECT_EQ(turns.status, 0) << turns.err;
