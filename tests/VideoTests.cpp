@@ -450,6 +450,25 @@ TEST_F(Video, StreamsKeepWhatTheyAre) {
   WriteFile(Path("wide.y4m"), MakeStream(8, 4, 1, "A16:11 C444 XCOLORRANGE=FULL"));
   ASSERT_EQ(Colorspace("convert --to ycbcr " + Path("wide.y4m") + " " + Path("wide-out.y4m")).status, 0);
   EXPECT_NE(Slurp(Path("wide-out.y4m")).substr(0, 80).find(" A16:11 "), std::string::npos);
+  // Only a pixel shape that is one is carried; 0:0, for "unknown" as a
+  // rate or a shape, is read as unknown.
+  WriteFile(Path("odd-shape.y4m"), MakeStream(8, 4, 1, "A1:2:3 C444 XCOLORRANGE=FULL"));
+  run = Colorspace("convert --to ycbcr " + Path("odd-shape.y4m") + " " + Path("odd-shape-out.y4m"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("its header gives the pixel aspect A1:2:3"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(Path("odd-shape-out.y4m")));
+  std::string unknown = MakeStream(8, 4, 1, "C444 XCOLORRANGE=FULL");
+  unknown.replace(unknown.find(" F30000:1001 "), 13, " F0:0 A0:0 ");
+  WriteFile(Path("unknown.y4m"), unknown);
+  run = Colorspace("convert --to ycbcr " + Path("unknown.y4m") + " " + Path("unknown-out.y4m"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(Slurp(Path("unknown-out.y4m")).substr(0, 80).find(" F25:1 Ip A0:0 "), std::string::npos);
+  // Read as one picture (a mask), a stream of two frames is refused as such
+  // without the second frame being read.
+  WriteFile(Path("two.y4m"), MakeStream(8, 4, 2));
+  run = Colorspace("planes " + Path("two.y4m") + " " + Path("two-planes.png"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("holds more than one frame, where one picture is read"), std::string::npos) << run.err;
 
   std::string grey = "YUV4MPEG2 W2 H1 Cmono\nFRAME\n";
   grey += std::string("\x10\xEB", 2);

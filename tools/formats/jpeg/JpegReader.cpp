@@ -84,7 +84,7 @@ boolean FillInputBuffer(j_decompress_ptr decoder) {
                   static_cast<unsigned long long>(kMaxHeaderBytes >> 20));
     Refuse(state);
   }
-  // The header's markers are kept whole: what is read of it is counted.
+  // What is read of the header is counted: the markers kept are part of it.
   if (state->inHeader && state->memory != nullptr && !state->memory->Grow(got)) {
     state->refusedByBudget = true;
     try {
@@ -100,6 +100,8 @@ boolean FillInputBuffer(j_decompress_ptr decoder) {
       Refuse(state);
     }
     WARNMS(decoder, JWRN_JPEG_EOF);  // refuses: "Premature end of JPEG file"
+    // Not reached while warnings refuse; an end of picture, should one
+    // ever not, so that the decoder never spins on an empty buffer.
     state->buffer[0] = 0xFF;
     state->buffer[1] = JPEG_EOI;
     got = 2;
@@ -156,8 +158,9 @@ std::string JpegReader::ReadHeader() {
   state.created = true;
   state.decoder.src = &state.source;
   state.decoder.progress = &state.progress;
-  jpeg_save_markers(&state.decoder, JPEG_COM, 0xFFFF);
-  for (int n = 0; n < 16; ++n) jpeg_save_markers(&state.decoder, JPEG_APP0 + n, 0xFFFF);
+  // Only what is kept: EXIF (APP1) and the ICC profile (APP2).
+  jpeg_save_markers(&state.decoder, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(&state.decoder, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&state.decoder, TRUE);
   state.inHeader = false;
   state.headerRead = true;
@@ -204,13 +207,16 @@ std::string JpegReader::ReadPixels(std::uint8_t* bgra) {
   return {};
 }
 
-std::vector<JpegReader::Marker> JpegReader::Markers() const {
-  std::vector<Marker> markers;
-  if (!state_->headerRead) return markers;
+std::vector<std::uint8_t> JpegReader::Exif() const {
+  static constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
+  if (!state_->headerRead) return {};
   for (jpeg_saved_marker_ptr marker = state_->decoder.marker_list; marker != nullptr; marker = marker->next) {
-    markers.push_back({marker->marker, std::vector<std::uint8_t>(marker->data, marker->data + marker->data_length)});
+    if (marker->marker == JPEG_APP0 + 1 && marker->data_length > sizeof kExifHeader &&
+        std::memcmp(marker->data, kExifHeader, sizeof kExifHeader) == 0) {
+      return {marker->data + sizeof kExifHeader, marker->data + marker->data_length};
+    }
   }
-  return markers;
+  return {};
 }
 
 std::vector<std::uint8_t> JpegReader::IccProfile(bool& damaged) {
@@ -245,8 +251,6 @@ bool JpegReader::Density(int& unit, int& x, int& y) const {
 
 namespace {
 
-constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
-
 // What a JPEG's markers say, as PNG keeps it; a note when part of it was
 // dropped.
 Metadata JpegMetadata(JpegReader& reader, std::string& note) {
@@ -255,12 +259,7 @@ Metadata JpegMetadata(JpegReader& reader, std::string& note) {
   metadata.icc = reader.IccProfile(damaged);
   if (!metadata.icc.empty()) metadata.iccName = "ICC profile";
   if (damaged) note = "its ICC profile is damaged and was dropped";
-  for (const JpegReader::Marker& marker : reader.Markers()) {
-    if (marker.code == 0xE1 && metadata.exif.empty() && marker.data.size() > sizeof kExifHeader &&
-        std::memcmp(marker.data.data(), kExifHeader, sizeof kExifHeader) == 0) {
-      metadata.exif.assign(marker.data.begin() + sizeof kExifHeader, marker.data.end());
-    }
-  }
+  metadata.exif = reader.Exif();
   int unit = 0;
   int x = 0;
   int y = 0;

@@ -44,13 +44,9 @@ class JpegReader {
   // refusal, or nothing.
   std::string ReadPixels(std::uint8_t* bgra);
 
-  struct Marker {
-    int code;  // 0xE0 + n for APPn, 0xFE for COM
-    std::vector<std::uint8_t> data;
-  };
-  // The APPn and COM markers before the first scan, in file order; only
-  // between ReadHeader and ReadPixels.
-  std::vector<Marker> Markers() const;
+  // The EXIF data (the first APP1 segment that holds it, from its TIFF
+  // header on), or nothing; only between ReadHeader and ReadPixels.
+  std::vector<std::uint8_t> Exif() const;
   // The ICC profile (APP2, possibly in several segments), or nothing when
   // there is none or it is damaged (`damaged` then set); only between
   // ReadHeader and ReadPixels.

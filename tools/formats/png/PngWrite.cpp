@@ -87,10 +87,9 @@ void SetMetadata(png_structp png, png_infop info, const Metadata& metadata, unsi
 }
 
 // libpng reports errors by long jump: no object with a destructor lives
-// here (the caller owns `rows`, `texts` and `parts`).
+// here (the caller owns `texts` and `parts`).
 bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& settings,
-                     std::vector<std::vector<std::uint8_t>>& parts, std::vector<png_bytep>& rows,
-                     std::vector<png_text>& texts, WriteState& state) {
+                     std::vector<std::vector<std::uint8_t>>& parts, std::vector<png_text>& texts, WriteState& state) {
   png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &state.error, OnPngError, OnWriteWarning,
                                               &state.memory, AllocateForPng, FreeForPng);
   png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
@@ -156,11 +155,10 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& s
   }
   const std::size_t rowBytes =
       static_cast<std::size_t>(job.rows.width) * static_cast<std::size_t>(job.rows.bytesPerPixel);
+  // Row by row (nothing is interlaced): no table of rows to hold.
   for (std::int32_t y = 0; y < job.rows.height; ++y) {
-    rows[static_cast<std::size_t>(y)] =
-        const_cast<std::uint8_t*>(job.rows.pixels) + rowBytes * static_cast<std::size_t>(y);
+    png_write_row(png, job.rows.pixels + rowBytes * static_cast<std::size_t>(y));
   }
-  png_write_image(png, rows.data());
   // Everything was written before the pixels; an info here would write the
   // EXIF chunk a second time.
   png_write_end(png, nullptr);
@@ -169,7 +167,6 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& s
 }
 
 std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& context) {
-  std::vector<png_bytep> rows(static_cast<std::size_t>(job.rows.height));
   std::vector<png_text> texts;
   if (job.metadata != nullptr && (job.keep & kTexts) != 0) texts.reserve(job.metadata->texts.size());
   const ZlibSettings settings = SettingsFor(job.compression, job.rows);
@@ -194,7 +191,7 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   state.error.owner = &state;
   state.memory.account = context.memory;
   state.notes = &context.notes;
-  if (!WriteWithLibpng(stream, job, settings, parts, rows, texts, state)) {
+  if (!WriteWithLibpng(stream, job, settings, parts, texts, state)) {
     if (state.memory.refused) return context.memory->Refusal();
     return state.error.message;
   }

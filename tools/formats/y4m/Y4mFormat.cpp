@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "formats/Formats.h"
 #include "formats/PlaneFrames.h"
@@ -17,9 +18,6 @@ namespace {
 constexpr char kMagic[] = "YUV4MPEG2";
 // Far more than any header needs; a longer line is not a header.
 constexpr std::size_t kMaxLineBytes = 4096;
-// The longest side a frame may have: a PNG's, so that any frame can be
-// written as a picture.
-constexpr std::uint64_t kMaxSide = 0x7FFFFFFF;
 
 // The chroma tags read, and the ffmpeg pixel format of each.
 struct ChromaTag {
@@ -74,14 +72,25 @@ std::optional<std::string> ReadLine(InputFile& input, bool& ended) {
   return std::nullopt;
 }
 
-std::optional<std::uint32_t> Number(const std::string& digits, std::uint64_t most) {
+// A number of 1 to `most` (0 too where `zero` allows it).
+std::optional<std::uint32_t> Number(const std::string& digits, std::uint64_t most, bool zero = false) {
   if (digits.empty() || digits.size() > 10 ||
       !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   const unsigned long long value = std::stoull(digits);
-  if (value == 0 || value > most) return std::nullopt;
+  if ((value == 0 && !zero) || value > most) return std::nullopt;
   return static_cast<std::uint32_t>(value);
+}
+
+// "N:D", each 32 bits; 0:0 is how YUV4MPEG2 says "unknown".
+std::optional<std::pair<std::uint32_t, std::uint32_t>> Ratio(const std::string& value) {
+  const std::size_t colon = value.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const auto numerator = Number(value.substr(0, colon), UINT32_MAX, true);
+  const auto denominator = Number(value.substr(colon + 1), UINT32_MAX, true);
+  if (!numerator || !denominator || ((*numerator == 0) != (*denominator == 0))) return std::nullopt;
+  return std::pair(*numerator, *denominator);
 }
 
 struct Header {
@@ -105,28 +114,25 @@ std::string ParseHeader(const std::string& line, Header& header) {
     const char tag = token[0];
     const std::string value = token.substr(1);
     if (tag == 'W' || tag == 'H') {
-      const auto side = Number(value, kMaxSide);
+      // The longest side a PNG has, so that any frame can be a picture.
+      const auto side = Number(value, kMaxPngSide);
       if (!side) return "its header gives the size " + Printable(token, 40) + ", which is not a picture's size";
       (tag == 'W' ? header.width : header.height) = *side;
       (tag == 'W' ? width : height) = true;
     } else if (tag == 'F') {
-      const std::size_t colon = value.find(':');
-      const auto numerator = Number(value.substr(0, colon), UINT32_MAX);
-      const auto denominator = colon == std::string::npos ? std::nullopt : Number(value.substr(colon + 1), UINT32_MAX);
-      if (!numerator || !denominator) return "its header gives the frame rate " + Printable(token, 40);
-      header.rate = FrameRate{*numerator, *denominator};
+      const auto rate = Ratio(value);
+      if (!rate) return "its header gives the frame rate " + Printable(token, 40);
+      // An unknown rate (0:0) is no rate: --fps, or the default, sets one.
+      if (rate->first != 0) header.rate = FrameRate{rate->first, rate->second};
     } else if (tag == 'I') {
       if (value.size() != 1 || std::string("ptbm?").find(value[0]) == std::string::npos) {
         return "its header gives the unknown interlacing " + Printable(token, 20);
       }
       header.interlace = value[0] == '?' ? 'p' : value[0];
     } else if (tag == 'A') {
-      const std::size_t colon = value.find(':');
-      if (colon == std::string::npos || value.size() > 21 ||
-          value.find_first_not_of("0123456789:") != std::string::npos || colon == 0 || colon + 1 == value.size()) {
-        return "its header gives the pixel aspect " + Printable(token, 40);
-      }
-      header.aspect = value;
+      const auto aspect = Ratio(value);
+      if (!aspect) return "its header gives the pixel aspect " + Printable(token, 40);
+      header.aspect = std::to_string(aspect->first) + ":" + std::to_string(aspect->second);
     } else if (tag == 'C') {
       header.chroma = value;
     } else if (tag == 'X' && value.rfind("COLORRANGE=", 0) == 0) {
