@@ -39,6 +39,8 @@ struct PlaneLayout {
 // The samplings --sampling and --input-sampling name.
 enum class SamplingChoice { k444, k422, k420, kNv12 };
 PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting);
+// "444", "422", "420" or "nv12", as the options name it.
+const char* SamplingName(SamplingChoice choice);
 
 // A frame rate as YUV4MPEG2 writes it: frames per `denominator` seconds.
 struct FrameRate {

@@ -80,11 +80,7 @@ std::string FormatsHolding(unsigned flag) {
   for (const Format& format : kFormats) {
     if ((format.models & flag) != 0) names.push_back(std::string(format.name) + " (" + format.suffixes + ")");
   }
-  std::string list;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    list += (i == 0 ? "" : (i + 1 == names.size() ? " or " : ", ")) + names[i];
-  }
-  return list;
+  return JoinWords(names);
 }
 
 // "rgb", "yuv or ycbcr": the models a format holds, each after `prefix`.
@@ -93,11 +89,7 @@ std::string ModelsHeld(const Format& format, const std::string& prefix = "") {
   for (const Model model : kEveryModel) {
     if ((format.models & HeldFlagOf(model)) != 0) names.push_back(prefix + NameOf(model));
   }
-  std::string list;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    list += (i == 0 ? "" : (i + 1 == names.size() ? " or " : ", ")) + names[i];
-  }
-  return list;
+  return JoinWords(names);
 }
 
 }  // namespace
@@ -108,6 +100,11 @@ bool Shapes(const Format& format, const std::string& option) {
 }
 
 unsigned HeldFlagOf(Model model) { return 1U << static_cast<unsigned>(model); }
+
+const char* SamplingName(SamplingChoice choice) {
+  static const char* const kNames[] = {"444", "422", "420", "nv12"};
+  return kNames[static_cast<unsigned>(choice)];
+}
 
 PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting) {
   switch (choice) {
@@ -125,24 +122,10 @@ PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting) {
 std::span<const Format> AllFormats() { return kFormats; }
 const Format& PngFormat() { return kFormats[0]; }
 
-const Format* FormatNamed(const std::string& name) {
-  const std::string lower = Lower(name);
-  for (const Format& format : kFormats) {
-    if (lower == format.name) return &format;
-    // A suffix names its format too: --format jpg.
-    std::istringstream suffixes(format.suffixes);
-    std::string known;
-    while (suffixes >> known) {
-      if ("." + lower == known) return &format;
-    }
-  }
-  return nullptr;
-}
+namespace {
 
-const Format* FormatBySuffix(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return nullptr;
-  const std::string suffix = Lower(path.substr(dot));
+// The format whose suffixes include `suffix` (".jpg", in lower case).
+const Format* FormatWithSuffix(const std::string& suffix) {
   for (const Format& format : kFormats) {
     std::istringstream suffixes(format.suffixes);
     std::string known;
@@ -151,6 +134,22 @@ const Format* FormatBySuffix(const std::string& path) {
     }
   }
   return nullptr;
+}
+
+}  // namespace
+
+const Format* FormatNamed(const std::string& name) {
+  const std::string lower = Lower(name);
+  for (const Format& format : kFormats) {
+    if (lower == format.name) return &format;
+  }
+  return FormatWithSuffix("." + lower);  // a suffix names its format too: --format jpg
+}
+
+const Format* FormatBySuffix(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return nullptr;
+  return FormatWithSuffix(Lower(path.substr(dot)));
 }
 
 std::string SuffixOf(const Format& format) {
@@ -208,19 +207,18 @@ std::string RefusalFor(const Format& format, const ModelRecord& record, const st
 
 std::string SamplingRefusal(const Format& format, SamplingChoice choice, const std::string& path) {
   if ((format.samplings & SamplingFlag(choice)) != 0) return {};
-  static const char* const kNames[] = {"444", "422", "420", "nv12"};
-  std::string held;
-  for (unsigned c = 0; c < 4; ++c) {
-    if ((format.samplings & (1U << c)) != 0) held += (held.empty() ? "" : ", ") + std::string(kNames[c]);
+  std::vector<std::string> held;
+  for (const SamplingChoice each :
+       {SamplingChoice::k444, SamplingChoice::k422, SamplingChoice::k420, SamplingChoice::kNv12}) {
+    if ((format.samplings & SamplingFlag(each)) != 0) held.emplace_back(SamplingName(each));
   }
-  return std::string("--sampling ") + kNames[static_cast<unsigned>(choice)] + " does not apply to " + path + ": a " +
-         format.title + " file is written " + held + " (--sampling chooses for .y4m and .yuv outputs)";
+  return std::string("--sampling ") + SamplingName(choice) + " does not apply to " + path + ": a " + format.title +
+         " file is written " + JoinWords(held, ", ", ", ") + " (--sampling chooses for .y4m and .yuv outputs)";
 }
 
 unsigned KeptMetadata(const Metadata& metadata, const Format& format, const std::string& path, NoteList& notes) {
-  const Format& entry = format;
   const unsigned present = PresentMetadata(metadata);
-  unsigned keep = present & entry.metadata;
+  unsigned keep = present & format.metadata;
   std::vector<std::string> leftOut;
   if ((present & kIccProfile) != 0) {
     const std::string space = IccColourSpace(metadata.icc);
@@ -228,18 +226,18 @@ unsigned KeptMetadata(const Metadata& metadata, const Format& format, const std:
       leftOut.push_back("the ICC profile (a " + Printable(space.empty() ? std::string("damaged") : space, 4) +
                         " profile, which does not describe a colour picture)");
       keep &= ~kIccProfile;
-    } else if ((keep & kIccProfile) != 0 && metadata.icc.size() > entry.maxIccBytes) {
-      leftOut.push_back("the ICC profile (" + std::to_string(metadata.icc.size()) + " bytes; a " + entry.title +
-                        " file holds at most " + std::to_string(entry.maxIccBytes) + ")");
+    } else if ((keep & kIccProfile) != 0 && metadata.icc.size() > format.maxIccBytes) {
+      leftOut.push_back("the ICC profile (" + std::to_string(metadata.icc.size()) + " bytes; a " + format.title +
+                        " file holds at most " + std::to_string(format.maxIccBytes) + ")");
       keep &= ~kIccProfile;
     }
   }
-  if ((keep & kExif) != 0 && metadata.exif.size() > entry.maxExifBytes) {
-    leftOut.push_back("the EXIF data (" + std::to_string(metadata.exif.size()) + " bytes; a " + entry.title +
-                      " file holds at most " + std::to_string(entry.maxExifBytes) + ")");
+  if ((keep & kExif) != 0 && metadata.exif.size() > format.maxExifBytes) {
+    leftOut.push_back("the EXIF data (" + std::to_string(metadata.exif.size()) + " bytes; a " + format.title +
+                      " file holds at most " + std::to_string(format.maxExifBytes) + ")");
     keep &= ~kExif;
   }
-  const unsigned unheld = present & ~entry.metadata;
+  const unsigned unheld = present & ~format.metadata;
   if (unheld != 0) {
     std::string kinds;
     const std::pair<MetadataKind, std::string> names[] = {
@@ -254,7 +252,7 @@ unsigned KeptMetadata(const Metadata& metadata, const Format& format, const std:
     for (const auto& [kind, name] : names) {
       if ((unheld & kind) != 0) kinds += (kinds.empty() ? "" : ", ") + name;
     }
-    leftOut.push_back(kinds + " (a " + std::string(entry.title) + " file has no place for " +
+    leftOut.push_back(kinds + " (a " + std::string(format.title) + " file has no place for " +
                       (std::popcount(unheld) == 1 && metadata.texts.size() <= 1 ? "it" : "them") + ")");
   }
   if (!leftOut.empty()) {

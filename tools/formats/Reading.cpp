@@ -82,12 +82,8 @@ std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, 
   for (const Format& format : AllFormats()) {
     if (!format.signature.empty()) titles.emplace_back(format.title);
   }
-  std::string known;
-  for (std::size_t i = 0; i < titles.size(); ++i) {
-    known += (i == 0 ? "" : (i + 1 == titles.size() ? " or " : ", ")) + titles[i];
-  }
-  result.error =
-      input.Path() + " is not a " + known + " file (raw planes are read from a .yuv name, or with --input-size)";
+  result.error = input.Path() + " is not a " + JoinWords(titles) +
+                 " file (raw planes are read from a .yuv name, or with --input-size)";
   return nullptr;
 }
 
@@ -116,15 +112,28 @@ std::string AdmitPicture(const ReadOptions& options, const std::string& path, st
   return path + " " + options.memory->Refusal();
 }
 
-std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& options, ReadResult& result) {
+namespace {
+
+// Runs `read`; memory that cannot be had is the file's one-line failure.
+template <typename Read>
+bool WithinMemory(InputFile& input, ReadResult& result, Read read) {
   try {
-    return Open(input, options, result);
+    read();
+    return true;
   } catch (const std::bad_alloc&) {
     result.error = input.Path() + ": out of memory while reading it";
   } catch (const std::length_error&) {
     result.error = input.Path() + ": too large to hold in memory";
   }
-  return nullptr;
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  std::unique_ptr<FrameReader> frames;
+  WithinMemory(input, result, [&] { frames = Open(input, options, result); });
+  return frames;
 }
 
 std::unique_ptr<FrameReader> OnePictureReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
@@ -138,29 +147,17 @@ std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFun
 
 ReadResult ReadImage(InputFile& input, const ReadOptions& options, Picture& picture) {
   ReadResult result;
-  try {
-    const std::unique_ptr<FrameReader> frames = OpenFrames(input, options, result);
-    if (frames == nullptr) return result;
+  const bool read = WithinMemory(input, result, [&] {
+    const std::unique_ptr<FrameReader> frames = Open(input, options, result);
+    if (frames == nullptr) return;
     if (!frames->Next(picture, result)) {
-      picture = Picture{};
       if (result.Ok()) result.error = input.Path() + " holds no frame";
-      return result;
-    }
-    ReadResult more;
-    Picture second;
-    if (frames->Info().frames.value_or(2) > 1 && frames->Next(second, more)) {
-      picture = Picture{};
+    } else if (frames->MoreFrames()) {  // told without reading the next frame
       result.error = input.Path() + " holds more than one frame, where one picture is read";
     }
-  } catch (const std::bad_alloc&) {
-    picture = Picture{};
-    result = ReadResult{};
-    result.error = input.Path() + ": out of memory while reading it";
-  } catch (const std::length_error&) {
-    picture = Picture{};
-    result = ReadResult{};
-    result.error = input.Path() + ": too large to hold in memory";
-  }
+  });
+  if (!read) result.notes.clear();
+  if (!result.Ok()) picture = Picture{};
   return result;
 }
 

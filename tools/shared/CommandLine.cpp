@@ -46,19 +46,11 @@ std::optional<T> Lookup(const Named<T> (&table)[N], const std::string& name) {
   return std::nullopt;
 }
 
-std::string Joined(const std::vector<std::string>& words, const std::string& between, const std::string& last) {
-  std::string out;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    out += (i == 0 ? "" : (i + 1 == words.size() ? last : between)) + words[i];
-  }
-  return out;
-}
-
 // "--NAME takes a, b or c".
 template <typename T, std::size_t N>
 std::string ChoiceOf(const std::string& option, const Named<T> (&table)[N], const std::string& value, T& into) {
   const std::optional<T> found = Lookup(table, value);
-  if (!found) return option + " takes " + Joined(NamesOf(table), ", ", " or ");
+  if (!found) return option + " takes " + JoinWords(NamesOf(table), ", ", " or ");
   into = *found;
   return {};
 }
@@ -76,8 +68,8 @@ std::string ModelValue(const std::string& option, const std::string& value, std:
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   into = ParseModel(lower);
   return into ? std::string()
-              : "unknown colour model '" + value + "' for " + option + " (use " + Joined(ModelNames(""), ", ", " or ") +
-                    ")";
+              : "unknown colour model '" + value + "' for " + option + " (use " +
+                    JoinWords(ModelNames(""), ", ", " or ") + ")";
 }
 
 std::optional<std::uint64_t> PositiveNumber(const std::string& text) {
@@ -308,7 +300,7 @@ bool Takes(const OptionInfo& option, const std::string& command) {
 std::string ValueWord(const OptionInfo& option, const std::string& command) {
   if (option.value == nullptr) return {};
   if (*option.value != '\0') return option.value;
-  return Joined(option.choices(command), "|", "|");
+  return JoinWords(option.choices(command), "|", "|");
 }
 
 std::string Spelled(const OptionInfo& option, const std::string& command) {
@@ -638,7 +630,7 @@ std::string BashCompletion(CommandTable commands) {
       const std::string pattern = std::string("    ") + command.name + ":" + option.name + ")";
       switch (option.completion) {
         case Completion::kChoices:
-          values += pattern + " COMPREPLY=($(compgen -W \"" + Joined(option.choices(command.name), " ", " ") +
+          values += pattern + " COMPREPLY=($(compgen -W \"" + JoinWords(option.choices(command.name), " ", " ") +
                     "\" -- \"$cur\")); return ;;\n";
           break;
         case Completion::kFile:

@@ -30,6 +30,14 @@ std::string Printable(const std::string& text, std::size_t maxBytes) {
   return out;
 }
 
+std::string JoinWords(const std::vector<std::string>& words, const std::string& between, const std::string& last) {
+  std::string joined;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    joined += (i == 0 ? "" : (i + 1 == words.size() ? last : between)) + words[i];
+  }
+  return joined;
+}
+
 std::string WithoutControls(const std::string& line) {
   std::string out;
   for (const char c : line) {

@@ -20,6 +20,10 @@ std::string Printable(const std::string& text, std::size_t maxBytes);
 // escape) written as \xNN; other bytes pass.
 std::string WithoutControls(const std::string& line);
 
+// "a, b or c": `words` between commas, `last` before the last one.
+std::string JoinWords(const std::vector<std::string>& words, const std::string& between = ", ",
+                      const std::string& last = " or ");
+
 // Notes gathered while a file is read or written, told once each: a note
 // that comes again is counted, not repeated, and beyond kMaxNotes
 // different ones the rest are only counted.

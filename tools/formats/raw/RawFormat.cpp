@@ -10,8 +10,6 @@
 namespace cstool {
 namespace {
 
-const char* const kSamplingNames[] = {"444", "422", "420", "nv12"};
-
 class RawFrames : public FrameReader {
  public:
   RawFrames(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
@@ -32,8 +30,8 @@ class RawFrames : public FrameReader {
     if (const auto left = input_.RemainingBytes()) {
       if (*left % frameBytes_ != 0) {
         return path + " is " + std::to_string(*left) + " bytes, not a whole number of " + std::to_string(width_) + "x" +
-               std::to_string(height_) + " " + kSamplingNames[static_cast<int>(*options_.inputSampling)] +
-               " frames of " + std::to_string(frameBytes_) + " bytes";
+               std::to_string(height_) + " " + SamplingName(*options_.inputSampling) + " frames of " +
+               std::to_string(frameBytes_) + " bytes";
       }
       info_.frames = *left / frameBytes_;
     }
