@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -51,32 +52,35 @@ void FilterRow(const std::vector<std::uint8_t>& row, const std::vector<std::uint
     }
     return;
   }
-  std::vector<std::uint8_t> best;
-  std::uint64_t bestCost = UINT64_MAX;
-  std::vector<std::uint8_t> candidate(n + 1);
-  for (int type = 0; type <= 4; ++type) {
-    candidate[0] = static_cast<std::uint8_t>(type);
-    std::uint64_t cost = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const int left = i >= stepBytes ? row[i - stepBytes] : 0;
-      const int up = previous != nullptr ? (*previous)[i] : 0;
-      const int upLeft = previous != nullptr && i >= stepBytes ? (*previous)[i - stepBytes] : 0;
-      int predicted = 0;
-      if (type == 1) predicted = left;
-      if (type == 2) predicted = up;
-      if (type == 3) predicted = (left + up) / 2;
-      if (type == 4) predicted = Paeth(left, up, upLeft);
-      const auto value = static_cast<std::uint8_t>(row[i] - predicted);
-      candidate[i + 1] = value;
-      cost += value < 128 ? value : 256 - value;
-    }
-    if (cost < bestCost) {
-      bestCost = cost;
-      best.swap(candidate);
-      candidate.resize(n + 1);
+  // What each filter predicts for byte i; costed for all five in one pass,
+  // then the cheapest (the first of equals) written, without copies.
+  auto predictions = [&](std::size_t i, int(&predicted)[5]) {
+    const int left = i >= stepBytes ? row[i - stepBytes] : 0;
+    const int up = previous != nullptr ? (*previous)[i] : 0;
+    const int upLeft = previous != nullptr && i >= stepBytes ? (*previous)[i - stepBytes] : 0;
+    predicted[0] = 0;
+    predicted[1] = left;
+    predicted[2] = up;
+    predicted[3] = (left + up) / 2;
+    predicted[4] = Paeth(left, up, upLeft);
+  };
+  std::uint64_t costs[5] = {};
+  int predicted[5];
+  for (std::size_t i = 0; i < n; ++i) {
+    predictions(i, predicted);
+    for (int type = 0; type < 5; ++type) {
+      const auto value = static_cast<std::uint8_t>(row[i] - predicted[type]);
+      costs[type] += value < 128 ? value : 256 - value;
     }
   }
-  out.insert(out.end(), best.begin(), best.end());
+  const int best = static_cast<int>(std::min_element(std::begin(costs), std::end(costs)) - std::begin(costs));
+  const std::size_t at = out.size();
+  out.resize(at + n + 1);
+  out[at] = static_cast<std::uint8_t>(best);
+  for (std::size_t i = 0; i < n; ++i) {
+    predictions(i, predicted);
+    out[at + 1 + i] = static_cast<std::uint8_t>(row[i] - predicted[best]);
+  }
 }
 
 std::uint64_t DeflatedSize(const std::vector<std::uint8_t>& data, const ZlibSettings& settings) {
