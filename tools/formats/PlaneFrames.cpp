@@ -127,14 +127,8 @@ std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const Pla
   const bool full = layout.sampling == ChromaSampling::k444;
   // The chroma planes a reduced sampling makes, and a row buffer.
   const std::uint64_t bytes = (full ? 0 : 2 * std::uint64_t{chromaWidth} * chromaHeight) + 2 * std::uint64_t{width};
-  if (memory != nullptr && !memory->Grow(bytes)) return memory->Refusal();
-  struct Held {
-    MemoryBudget::Account* account;
-    std::uint64_t bytes;
-    ~Held() {
-      if (account != nullptr) account->Shrink(bytes);
-    }
-  } held{memory, bytes};
+  MemoryBudget::Account::Reservation held(memory);
+  if (!held.Grow(bytes)) return memory->Refusal();
   std::vector<std::uint8_t> row(width);
   auto put = [&](const std::uint8_t* data, std::size_t size) { return std::fwrite(data, 1, size, stream) == size; };
   for (std::size_t y = 0; y < height; ++y) {

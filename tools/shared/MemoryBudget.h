@@ -58,6 +58,8 @@ class MemoryBudget {
     // least N MiB, more than the memory budget of M (--max-memory)".
     std::string Refusal() const;
 
+    class Reservation;
+
    private:
     friend class MemoryBudget;
     MemoryBudget* budget_;
@@ -84,6 +86,31 @@ class MemoryBudget {
   std::size_t holders_ = 0;                 // accounts that are not lasting and hold memory
   std::set<std::uint64_t> waitingHolders_;  // of those, the ones waiting for more, by `since_`
   std::uint64_t nextSince_ = 1;
+};
+
+// Bytes taken from an account (none: no limit) for a while: what a writer
+// holds while it writes, or what a reader holds until it knows whether it
+// keeps it. They go back to the account when the reservation ends, unless
+// kept.
+class MemoryBudget::Account::Reservation {
+ public:
+  explicit Reservation(Account* account) : account_(account) {}
+  Reservation(const Reservation&) = delete;
+  Reservation& operator=(const Reservation&) = delete;
+  ~Reservation() { Shrink(bytes_); }
+
+  // As the account's Grow and TryGrow; true without an account.
+  bool Grow(std::uint64_t bytes);
+  bool TryGrow(std::uint64_t bytes);
+  // Gives `bytes` back now.
+  void Shrink(std::uint64_t bytes);
+  std::uint64_t Bytes() const { return bytes_; }
+  // The bytes stay with the account, held with what they paid for.
+  void Keep() { bytes_ = 0; }
+
+ private:
+  Account* account_;
+  std::uint64_t bytes_ = 0;
 };
 
 // An amount of memory as a person reads it: "1 byte", "300 bytes",

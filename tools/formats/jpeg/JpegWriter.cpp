@@ -123,14 +123,8 @@ bool Encode(std::FILE* stream, const Source& source, std::vector<JOCTET>& exif, 
 std::string Write(std::FILE* stream, Source source, MemoryBudget::Account* memory) {
   const bool fullChroma = source.quality >= kFullChromaQuality;
   const std::uint64_t optimising = OptimisingBytes(source.width, source.height, source.bytesPerPixel == 1, fullChroma);
-  source.optimise = memory == nullptr || memory->TryGrow(optimising);
-  struct Reservation {
-    MemoryBudget::Account* account;
-    std::uint64_t bytes;
-    ~Reservation() {
-      if (account != nullptr) account->Shrink(bytes);
-    }
-  } reservation{source.optimise ? memory : nullptr, optimising};
+  MemoryBudget::Account::Reservation optimisingMemory(memory);
+  source.optimise = optimisingMemory.TryGrow(optimising);
   WriteState state;
   std::vector<JOCTET> exif;
   if (!Encode(stream, source, exif, state)) return state.message;

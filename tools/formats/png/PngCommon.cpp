@@ -23,7 +23,6 @@ png_voidp AllocateForPng(png_structp png, png_alloc_size_t size) {
   const std::uint64_t bytes = std::uint64_t{size} + kBlockHeader;
   if (memory->account != nullptr && !memory->account->Grow(bytes)) {
     memory->refused = true;
-    memory->refusedBytes = bytes;
     return nullptr;
   }
   auto* block = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(bytes)));

@@ -41,7 +41,6 @@ void OnPngError(png_structp png, png_const_charp message);
 struct PngMemory {
   MemoryBudget::Account* account = nullptr;
   bool refused = false;
-  std::uint64_t refusedBytes = 0;
 };
 png_voidp AllocateForPng(png_structp png, png_alloc_size_t size);
 void FreeForPng(png_structp png, png_voidp block);

@@ -257,14 +257,28 @@ bool ValidKeyword(const std::string& key) {
   return true;
 }
 
+// The budget turned an allocation down: that is why the read fails.
+void RefuseForMemory(ReadState& state) noexcept {
+  state.memory.refused = true;
+  SetMemoryRefusal(state);
+}
+
+// Takes `bytes` from the job's account for what the read keeps; false,
+// with the budget's refusal set, when the budget refuses them.
+bool TakeKept(ReadState& state, std::uint64_t bytes) noexcept {
+  if (state.memory.account == nullptr || state.memory.account->Grow(bytes)) return true;
+  RefuseForMemory(state);
+  return false;
+}
+
 enum class Inflated { kDone, kTooLong, kDamaged, kNoMemory };
 
 // Inflates zlib data into `out`, no further than `limit` bytes. The
-// string's memory is taken from the account before it grows (it grows by
-// doubling, as std::string does, so the copies stay linear); `taken` is
-// what it holds.
-Inflated Inflate(const std::uint8_t* data, std::size_t size, std::size_t limit, MemoryBudget::Account* account,
-                 std::uint64_t& taken, std::uint64_t& refused, std::string& out) {
+// string's memory is taken into `held` before it grows (it grows by
+// doubling, as std::string does, so the copies stay linear): `held` is what
+// its storage takes.
+Inflated Inflate(const std::uint8_t* data, std::size_t size, std::size_t limit,
+                 MemoryBudget::Account::Reservation& held, std::string& out) {
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return Inflated::kNoMemory;
   stream.next_in = const_cast<Bytef*>(data);
@@ -285,12 +299,10 @@ Inflated Inflate(const std::uint8_t* data, std::size_t size, std::size_t limit, 
     const std::size_t step = std::min({kInflateStepBytes, wanted, limit - had});
     if (had + step > out.capacity()) {
       const std::size_t capacity = std::max(had + step, 2 * out.capacity());
-      if (account != nullptr && !account->Grow(capacity - taken)) {
-        refused = capacity - taken;
+      if (!held.Grow(capacity - held.Bytes())) {
         result = Inflated::kNoMemory;
         break;
       }
-      taken = capacity;
       out.reserve(capacity);
     }
     out.resize(had + step);
@@ -361,22 +373,13 @@ Outcome ReadText(ReadState& state, const png_unknown_chunk& chunk) {
       at = static_cast<std::size_t>(end - data) + 1;
     }
   }
-  // What the text's own string holds, taken from the account.
-  std::uint64_t taken = 0;
-  struct Taken {
-    MemoryBudget::Account* account;
-    std::uint64_t& bytes;
-    ~Taken() {
-      if (account != nullptr) account->Shrink(bytes);
-    }
-  } givenBackUnlessKept{state.memory.account, taken};
+  // What the text holds, given back unless the text is kept.
+  MemoryBudget::Account::Reservation held(state.memory.account);
   if (compressed) {
     const std::size_t limit = record ? kMaxRecordBytes : static_cast<std::size_t>(kMaxChunkBytes);
-    const Inflated inflated =
-        Inflate(data + at, size - at, limit, state.memory.account, taken, state.memory.refusedBytes, text.text);
+    const Inflated inflated = Inflate(data + at, size - at, limit, held, text.text);
     if (inflated == Inflated::kNoMemory) {
-      state.memory.refused = true;
-      SetMemoryRefusal(state);
+      RefuseForMemory(state);
       return Outcome::kRefused;
     }
     if (inflated == Inflated::kTooLong) {
@@ -391,9 +394,7 @@ Outcome ReadText(ReadState& state, const png_unknown_chunk& chunk) {
   text.text.resize(std::strlen(text.text.c_str()));
   if (compressed) {
     text.text.shrink_to_fit();
-    const std::uint64_t kept = text.text.capacity();
-    if (state.memory.account != nullptr && kept < taken) state.memory.account->Shrink(taken - kept);
-    taken = std::min<std::uint64_t>(taken, kept);
+    held.Shrink(held.Bytes() - std::min<std::uint64_t>(held.Bytes(), text.text.capacity()));
   }
   if (record) {
     state.modelText = text.text;
@@ -402,14 +403,9 @@ Outcome ReadText(ReadState& state, const png_unknown_chunk& chunk) {
   }
   const std::uint64_t bytes = kTextOverheadBytes + text.key.size() + text.language.size() + text.translatedKey.size() +
                               (compressed ? 0 : text.text.capacity());
-  if (state.memory.account != nullptr && !state.memory.account->Grow(bytes)) {
-    state.memory.refused = true;
-    state.memory.refusedBytes = bytes;
-    SetMemoryRefusal(state);
-    return Outcome::kRefused;
-  }
+  if (!TakeKept(state, bytes)) return Outcome::kRefused;
   state.metadata.texts.push_back(std::move(text));
-  taken = 0;  // kept: held with the picture until the job ends
+  held.Keep();  // held with the picture until the job ends
   return Outcome::kHandled;
 }
 
@@ -420,12 +416,7 @@ Outcome ReadChunk(ReadState& state, const png_unknown_chunk& chunk) noexcept {
     const std::string type(reinterpret_cast<const char*>(chunk.name), 4);
     if (type == "tEXt" || type == "zTXt" || type == "iTXt") return ReadText(state, chunk);
     if (std::memcmp(chunk.name, kSelectionChunk, 4) == 0) {
-      if (state.memory.account != nullptr && !state.memory.account->Grow(chunk.size)) {
-        state.memory.refused = true;
-        state.memory.refusedBytes = chunk.size;
-        SetMemoryRefusal(state);
-        return Outcome::kRefused;
-      }
+      if (!TakeKept(state, chunk.size)) return Outcome::kRefused;
       state.hasSelection = true;
       state.selection.assign(chunk.data, chunk.data + chunk.size);
       return Outcome::kHandled;
@@ -486,13 +477,7 @@ bool CopyMetadata(ReadState& state, png_structp png, png_infop info) noexcept {
   try {
     Metadata kept;
     CollectMetadata(png, info, kept);
-    const std::uint64_t bytes = kept.icc.size() + kept.exif.size();
-    if (state.memory.account != nullptr && !state.memory.account->Grow(bytes)) {
-      state.memory.refused = true;
-      state.memory.refusedBytes = bytes;
-      SetMemoryRefusal(state);
-      return false;
-    }
+    if (!TakeKept(state, kept.icc.size() + kept.exif.size())) return false;
     kept.texts = std::move(state.metadata.texts);
     state.metadata = std::move(kept);
     return true;

@@ -174,19 +174,11 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   // Slices only where the budget holds them; otherwise libpng compresses
   // in one piece, in constant memory.
   const int slices = SliceCount(job.rows, job.threads);
-  std::uint64_t reserved = 0;
-  if (slices > 1) {
-    const std::uint64_t bound = SlicedBound(job.rows, slices);
-    if (context.memory == nullptr || context.memory->TryGrow(bound)) reserved = bound;
+  MemoryBudget::Account::Reservation slicesMemory(context.memory);
+  if (slices > 1 && slicesMemory.TryGrow(SlicedBound(job.rows, slices)) &&
+      !CompressSliced(job.rows, settings, slices, parts)) {
+    return "out of memory while compressing";
   }
-  struct Reservation {
-    MemoryBudget::Account* account;
-    std::uint64_t bytes;
-    ~Reservation() {
-      if (account != nullptr) account->Shrink(bytes);
-    }
-  } reservation{context.memory, reserved};
-  if (reserved > 0 && !CompressSliced(job.rows, settings, slices, parts)) return "out of memory while compressing";
   WriteState state;
   state.error.owner = &state;
   state.memory.account = context.memory;
