@@ -64,11 +64,24 @@ std::string AdmitPicture(const ReadOptions& options, const std::string& path, st
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,
                             std::uint64_t maxPixels);
 
-// A reader for one picture read whole by `read` (PNG, JPEG): the size from
-// `width` and `height` (the header), the picture on the first Next.
-using PictureReadFunction = ReadResult (*)(InputFile& input, const ReadOptions& options, Picture& picture);
-std::unique_ptr<FrameReader> OnePictureReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
-                                              std::uint32_t height, PictureReadFunction read);
+// The reader of a format that holds one picture: it reads the picture on
+// the first Next.
+class OnePictureReader : public FrameReader {
+ public:
+  OnePictureReader() { info_.frames = 1; }
+  bool Next(Picture& picture, ReadResult& result) final {
+    if (done_) return false;
+    done_ = true;
+    return ReadPicture(picture, result);
+  }
+
+ protected:
+  virtual bool ReadPicture(Picture& picture, ReadResult& result) = 0;
+
+ private:
+  bool done_ = false;
+};
+
 // A writer that writes one picture with `write`.
 using PictureWriteFunction = std::string (*)(std::FILE* stream, const Picture& picture, const WriteContext& context);
 std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFunction write);

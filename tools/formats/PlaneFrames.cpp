@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/Formats.h"
 #include "shared/InputFile.h"
 
 namespace cstool {
@@ -48,34 +49,61 @@ std::uint64_t Read(InputFile& input, std::vector<std::uint8_t>& into) { return i
 
 }  // namespace
 
-std::uint64_t PlaneFrameBytes(std::uint64_t width, std::uint64_t height, const PlaneLayout& layout) {
-  const std::uint64_t chroma =
-      std::uint64_t{ChromaWidth(width, layout.sampling)} * ChromaHeight(height, layout.sampling);
-  return width * height + 2 * chroma;
-}
-
-PlaneFrameReader::PlaneFrameReader(std::uint32_t width, std::uint32_t height, const PlaneLayout& layout)
-    : width_(width),
+PlaneFrameReader::PlaneFrameReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
+                                   std::uint32_t height, const PlaneLayout& layout)
+    : input_(input),
+      options_(options),
+      width_(width),
       height_(height),
       layout_(layout),
       chromaWidth_(ChromaWidth(width, layout.sampling)),
       chromaHeight_(ChromaHeight(height, layout.sampling)) {}
+
+std::uint64_t PlaneFrameReader::FrameBytes() const {
+  return std::uint64_t{width_} * height_ + 2 * std::uint64_t{chromaWidth_} * chromaHeight_;
+}
 
 std::uint64_t PlaneFrameReader::BufferBytes() const {
   const std::uint64_t chroma = std::uint64_t{chromaWidth_} * chromaHeight_;
   return std::uint64_t{width_} * height_ + (layout_.interleaved ? 4 : 2) * chroma + 16 * std::uint64_t{width_};
 }
 
-std::uint64_t PlaneFrameReader::ReadPlanes(InputFile& input) {
+bool PlaneFrameReader::Next(Picture& picture, ReadResult& result, std::optional<Model> model, bool mayEnd) {
+  const std::string& path = input_.Path();
+  if (frames_ == 0) {
+    result.error = AdmitPicture(options_, path, width_, height_, BufferBytes());
+    if (!result.error.empty()) return false;
+  }
+  const std::uint64_t got = ReadPlanes();
+  if (mayEnd && got == 0 && !input_.Failed()) {
+    if (frames_ == 0) result.error = path + " holds no frame";
+    return false;
+  }
+  ++frames_;
+  if (got < FrameBytes()) {
+    result.error = input_.Failed() ? "cannot read " + path + ": " + input_.Reason()
+                                   : path + ": frame " + std::to_string(frames_) + " is cut short";
+    return false;
+  }
+  ToPicture(picture);
+  picture.record = ModelRecord{};
+  picture.record.model = model;
+  picture.needsModel = !model;
+  picture.lossy = false;
+  picture.metadata = Metadata{};
+  return true;
+}
+
+std::uint64_t PlaneFrameReader::ReadPlanes() {
   const std::size_t chroma = chromaWidth_ * chromaHeight_;
   luma_.resize(std::size_t{width_} * height_);
-  std::uint64_t got = Read(input, luma_);
+  std::uint64_t got = Read(input_, luma_);
   if (got < luma_.size() || chroma == 0) return got;
   blue_.resize(chroma);
   red_.resize(chroma);
   if (layout_.interleaved) {
     interleaved_.resize(2 * chroma);
-    const std::uint64_t pairs = Read(input, interleaved_);
+    const std::uint64_t pairs = Read(input_, interleaved_);
     got += pairs;
     if (pairs < interleaved_.size()) return got;
     for (std::size_t i = 0; i < chroma; ++i) {
@@ -84,10 +112,10 @@ std::uint64_t PlaneFrameReader::ReadPlanes(InputFile& input) {
     }
     return got;
   }
-  const std::uint64_t blue = Read(input, blue_);
+  const std::uint64_t blue = Read(input_, blue_);
   got += blue;
   if (blue < blue_.size()) return got;
-  return got + Read(input, red_);
+  return got + Read(input_, red_);
 }
 
 void PlaneFrameReader::ToPicture(Picture& picture) {

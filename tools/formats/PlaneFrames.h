@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,28 +16,40 @@ namespace cstool {
 
 class InputFile;
 
-// The bytes one frame's planes take.
-std::uint64_t PlaneFrameBytes(std::uint64_t width, std::uint64_t height, const PlaneLayout& layout);
-
-// Reads frames of planes from an input, bringing the chroma to every
-// pixel (see ChromaSampling.h).
+// Reads frames stored as planes from an input, one at a time, bringing the
+// chroma to every pixel (see ChromaSampling.h).
 class PlaneFrameReader {
  public:
-  PlaneFrameReader(std::uint32_t width, std::uint32_t height, const PlaneLayout& layout);
+  // `options` must outlive the reader.
+  PlaneFrameReader(InputFile& input, const ReadOptions& options, std::uint32_t width, std::uint32_t height,
+                   const PlaneLayout& layout);
+  // The bytes one frame's planes take.
+  std::uint64_t FrameBytes() const;
+  // The frames read, the last one perhaps cut short.
+  std::uint64_t Frames() const { return frames_; }
+  // Reads the next frame into `picture` (alpha 255), recorded as `model`
+  // (none: the options must give it); the first frame's memory is taken
+  // before it is read (see AdmitPicture). False with result.error set when
+  // a frame is cut short or cannot be read; false without, where `mayEnd`,
+  // when the input ends before the frame's first byte.
+  bool Next(Picture& picture, ReadResult& result, std::optional<Model> model, bool mayEnd);
+
+ private:
   // The memory the reader holds besides the picture: its planes.
   std::uint64_t BufferBytes() const;
   // Reads one frame's planes. Returns the bytes read: all of them, or
   // fewer when the input ends (0 at its very end) or fails.
-  std::uint64_t ReadPlanes(InputFile& input);
-  // The frame read last into `picture` (width, height, pixels, alpha 255).
+  std::uint64_t ReadPlanes();
   void ToPicture(Picture& picture);
 
- private:
+  InputFile& input_;
+  const ReadOptions& options_;
   std::uint32_t width_;
   std::uint32_t height_;
   PlaneLayout layout_;
   std::size_t chromaWidth_;
   std::size_t chromaHeight_;
+  std::uint64_t frames_ = 0;
   std::vector<std::uint8_t> luma_;
   std::vector<std::uint8_t> blue_;         // U (Cb)
   std::vector<std::uint8_t> red_;          // V (Cr)

@@ -12,30 +12,6 @@
 namespace cstool {
 namespace {
 
-// A picture format's one frame, read whole on the first Next.
-class OnePicture : public FrameReader {
- public:
-  OnePicture(InputFile& input, const ReadOptions& options, std::uint32_t width, std::uint32_t height,
-             PictureReadFunction read)
-      : input_(input), options_(options), read_(read) {
-    width_ = width;
-    height_ = height;
-    info_.frames = 1;
-  }
-  bool Next(Picture& picture, ReadResult& result) override {
-    if (done_) return false;
-    done_ = true;
-    result = read_(input_, options_, picture);
-    return result.Ok();
-  }
-
- private:
-  InputFile& input_;
-  ReadOptions options_;
-  PictureReadFunction read_;
-  bool done_ = false;
-};
-
 class OnePictureOut : public FrameWriter {
  public:
   OnePictureOut(std::FILE* stream, PictureWriteFunction write) : stream_(stream), write_(write) {}
@@ -134,11 +110,6 @@ std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& opt
   std::unique_ptr<FrameReader> frames;
   WithinMemory(input, result, [&] { frames = Open(input, options, result); });
   return frames;
-}
-
-std::unique_ptr<FrameReader> OnePictureReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
-                                              std::uint32_t height, PictureReadFunction read) {
-  return std::make_unique<OnePicture>(input, options, width, height, read);
 }
 
 std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFunction write) {

@@ -279,12 +279,10 @@ Metadata JpegMetadata(JpegReader& reader, std::string& note) {
 
 // A JPEG as a reader of one frame: the header on opening (so that the size
 // and the limits are known before the pixels), the pixels on Next.
-class JpegFrame : public FrameReader {
+class JpegFrame : public OnePictureReader {
  public:
   JpegFrame(InputFile& input, const ReadOptions& options)
-      : input_(input), options_(options), reader_(input, kMaxJpegScans, options.memory) {
-    info_.frames = 1;
-  }
+      : input_(input), options_(options), reader_(input, kMaxJpegScans, options.memory) {}
 
   std::string Open() {
     const std::string& path = input_.Path();
@@ -297,9 +295,8 @@ class JpegFrame : public FrameReader {
     return CheckPixelLimit(path, width_, height_, options_.maxPixels);
   }
 
-  bool Next(Picture& picture, ReadResult& result) override {
-    if (done_) return false;
-    done_ = true;
+ private:
+  bool ReadPicture(Picture& picture, ReadResult& result) override {
     const std::string& path = input_.Path();
     result.error = AdmitPicture(options_, path, width_, height_, reader_.DecoderBytes());
     if (!result.error.empty()) return false;
@@ -328,11 +325,9 @@ class JpegFrame : public FrameReader {
     return true;
   }
 
- private:
   InputFile& input_;
   ReadOptions options_;
   JpegReader reader_;
-  bool done_ = false;
 };
 
 }  // namespace

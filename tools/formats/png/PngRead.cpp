@@ -42,11 +42,10 @@ std::uint32_t BigEndian(const unsigned char* p) {
 // Follows the chunks as libpng reads them, to know which chunk a warning is
 // about and to refuse what libpng would resolve silently: a second model
 // record or selection chunk, one after the pixel data, a record too long,
-// and a picture above the pixel limit (from its header, before libpng
-// reads on).
+// and a chunk claiming more than libpng would allocate.
 class ChunkWatch {
  public:
-  ChunkWatch(std::string path, std::uint64_t maxPixels) : path_(std::move(path)), maxPixels_(maxPixels) {}
+  explicit ChunkWatch(std::string path) : path_(std::move(path)) {}
 
   // Returns false, with the refusal in `problem`, when the file must be
   // refused.
@@ -118,13 +117,6 @@ class ChunkWatch {
 
   bool EndData() {
     Begin(Phase::kCrc);
-    if (std::memcmp(type_, "IHDR", 4) == 0 && length_ >= 8) {
-      const std::string refusal = CheckPixelLimit(path_, BigEndian(start_), BigEndian(start_ + 4), maxPixels_);
-      if (!refusal.empty()) {
-        problem_ = refusal;
-        return false;
-      }
-    }
     const bool text =
         std::memcmp(type_, "tEXt", 4) == 0 || std::memcmp(type_, "zTXt", 4) == 0 || std::memcmp(type_, "iTXt", 4) == 0;
     if (!text) return true;
@@ -145,7 +137,6 @@ class ChunkWatch {
   }
 
   std::string path_;
-  std::uint64_t maxPixels_;
   Phase phase_ = Phase::kSignature;
   std::uint64_t done_ = 0;
   unsigned char header_[8] = {};
@@ -165,7 +156,7 @@ class ChunkWatch {
 // callbacks build no object that a jump would skip: they write their
 // message into `error` and jump only once their locals are gone.
 struct ReadState {
-  ReadState(InputFile& from, const ReadOptions& limits) : input(&from), watch(from.Path(), limits.maxPixels) {
+  ReadState(InputFile& from, const ReadOptions& limits) : input(&from), watch(from.Path()) {
     memory.account = limits.memory;
     error.owner = this;
   }
@@ -487,13 +478,20 @@ bool CopyMetadata(ReadState& state, png_structp png, png_infop info) noexcept {
   }
 }
 
+// The picture's share of the job's memory (its pixels and the table of its
+// rows), taken once: a refusal naming the file, or nothing.
+std::string Admit(ReadState& state, const ReadOptions& limits, std::uint64_t width, std::uint64_t height) {
+  if (state.admitted) return {};
+  std::string refusal = AdmitPicture(limits, state.input->Path(), width, height, sizeof(png_bytep) * height);
+  state.admitted = refusal.empty();
+  return refusal;
+}
+
 // Takes the picture's memory once admitted; false when there is none.
 bool TakeMemory(ReadState& state, const ReadOptions& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
                 std::vector<png_bytep>& rows) noexcept {
   try {
-    const std::string refusal = state.admitted ? std::string()
-                                               : AdmitPicture(limits, state.input->Path(), width, height,
-                                                              sizeof(png_bytep) * std::uint64_t{height});
+    const std::string refusal = Admit(state, limits, width, height);
     if (!refusal.empty()) {
       SetMessage(state, refusal, true);
       return false;
@@ -616,21 +614,10 @@ bool ReadWithLibpng(ReadState& state, const ReadOptions& limits, Picture& pictur
   return copied;
 }
 
-ReadResult ReadPng(InputFile& input, const ReadOptions& limits, Picture& picture) {
+ReadResult ReadPng(ReadState& state, const ReadOptions& limits, Picture& picture) {
   ReadResult result;
-  const std::string& path = input.Path();
+  const std::string& path = state.input->Path();
   std::vector<png_bytep> rows;
-  ReadState state(input, limits);
-  // The picture's share is taken before libpng allocates anything, from
-  // the header chunk (which comes first), so that a file waiting for its
-  // share holds no memory that the files being converted need.
-  unsigned char start[24] = {};
-  if (input.Peek(start, sizeof start) == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
-    const std::uint64_t height = BigEndian(start + 20);
-    result.error = AdmitPicture(limits, path, BigEndian(start + 16), height, sizeof(png_bytep) * height);
-    if (!result.error.empty()) return result;
-    state.admitted = true;
-  }
   bool reduced16 = false;
   if (!ReadWithLibpng(state, limits, picture, rows, reduced16)) {
     picture = Picture{};
@@ -658,21 +645,45 @@ ReadResult ReadPng(InputFile& input, const ReadOptions& limits, Picture& picture
   return result;
 }
 
+// A PNG as a reader of one picture. Its size comes from the header chunk,
+// which comes first, when it is opened: the limits apply before anything
+// else is read, and the picture's share is taken before libpng allocates
+// anything, so that a file waiting for its share holds no memory that the
+// files being converted need. libpng reads the header again, and refuses a
+// file whose first chunk is not one.
+class PngPicture : public OnePictureReader {
+ public:
+  PngPicture(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
+
+  std::string Open() {
+    unsigned char start[24] = {};
+    if (input_.Peek(start, sizeof start) != sizeof start || std::memcmp(start + 12, "IHDR", 4) != 0) return {};
+    width_ = BigEndian(start + 16);
+    height_ = BigEndian(start + 20);
+    sized_ = true;
+    return CheckPixelLimit(input_.Path(), width_, height_, options_.maxPixels);
+  }
+
+ private:
+  bool ReadPicture(Picture& picture, ReadResult& result) override {
+    ReadState state(input_, options_);
+    if (sized_) result.error = Admit(state, options_, width_, height_);
+    if (result.Ok()) result = ReadPng(state, options_, picture);
+    return result.Ok();
+  }
+
+  InputFile& input_;
+  ReadOptions options_;
+  bool sized_ = false;
+};
+
 }  // namespace
 
 std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  // The size from the header chunk, which comes first; libpng checks it
-  // again when it reads the picture.
-  unsigned char start[24] = {};
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  if (input.Peek(start, sizeof start) == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
-    width = BigEndian(start + 16);
-    height = BigEndian(start + 20);
-    result.error = CheckPixelLimit(input.Path(), width, height, options.maxPixels);
-    if (!result.error.empty()) return nullptr;
-  }
-  return OnePictureReader(input, options, width, height, ReadPng);
+  auto picture = std::make_unique<PngPicture>(input, options);
+  result.error = picture->Open();
+  if (!result.error.empty()) return nullptr;
+  return picture;
 }
 
 }  // namespace cstool

@@ -26,16 +26,16 @@ class RawFrames : public FrameReader {
     info_.layout = LayoutOf(*options_.inputSampling, options_.siting);
     const std::string refusal = CheckPixelLimit(path, width_, height_, options_.maxPixels);
     if (!refusal.empty()) return refusal;
-    frameBytes_ = PlaneFrameBytes(width_, height_, info_.layout);
+    planes_.emplace(input_, options_, width_, height_, info_.layout);
+    const std::uint64_t frameBytes = planes_->FrameBytes();
     if (const auto left = input_.RemainingBytes()) {
-      if (*left % frameBytes_ != 0) {
+      if (*left % frameBytes != 0) {
         return path + " is " + std::to_string(*left) + " bytes, not a whole number of " + std::to_string(width_) + "x" +
                std::to_string(height_) + " " + SamplingName(*options_.inputSampling) + " frames of " +
-               std::to_string(frameBytes_) + " bytes";
+               std::to_string(frameBytes) + " bytes";
       }
-      info_.frames = *left / frameBytes_;
+      info_.frames = *left / frameBytes;
     }
-    planes_.emplace(width_, height_, info_.layout);
     return {};
   }
 
@@ -45,36 +45,13 @@ class RawFrames : public FrameReader {
   }
 
   bool Next(Picture& picture, ReadResult& result) override {
-    const std::string& path = input_.Path();
-    if (frame_ == 0) {
-      result.error = AdmitPicture(options_, path, width_, height_, planes_->BufferBytes());
-      if (!result.error.empty()) return false;
-    }
-    const std::uint64_t got = planes_->ReadPlanes(input_);
-    if (got == 0 && !input_.Failed()) {
-      if (frame_ == 0) result.error = path + " holds no frame";
-      return false;
-    }
-    ++frame_;
-    if (got < frameBytes_) {
-      result.error = input_.Failed() ? "cannot read " + path + ": " + input_.Reason()
-                                     : path + ": frame " + std::to_string(frame_) + " is cut short";
-      return false;
-    }
-    planes_->ToPicture(picture);
-    picture.record = ModelRecord{};
-    picture.needsModel = true;  // --from says which
-    picture.lossy = false;
-    picture.metadata = Metadata{};
-    return true;
+    return planes_->Next(picture, result, std::nullopt, true);  // --from gives the model
   }
 
  private:
   InputFile& input_;
   ReadOptions options_;
-  std::uint64_t frameBytes_ = 0;
   std::optional<PlaneFrameReader> planes_;
-  std::uint64_t frame_ = 0;
 };
 
 class RawWriter : public FrameWriter {

@@ -203,9 +203,9 @@ class Y4mFrames : public FrameReader {
     info_.interlace = header.interlace;
     info_.aspect = header.aspect;
     info_.layout = {chroma->sampling, chroma->siting, false};
-    planes_.emplace(width_, height_, info_.layout);
+    planes_.emplace(input_, options_, width_, height_, info_.layout);
     // Where every frame line is the plain "FRAME", the size tells how many.
-    const std::uint64_t frameBytes = 6 + PlaneFrameBytes(width_, height_, info_.layout);
+    const std::uint64_t frameBytes = 6 + planes_->FrameBytes();
     if (const auto left = input_.RemainingBytes(); left && *left % frameBytes == 0) info_.frames = *left / frameBytes;
     return {};
   }
@@ -223,31 +223,14 @@ class Y4mFrames : public FrameReader {
       if (ended || (line && Blank(*line) && AtEnd())) return false;
       if (input_.Failed()) {
         result.error = "cannot read " + path + ": " + input_.Reason();
-      } else if (frame_ == 0) {
+      } else if (planes_->Frames() == 0) {
         result.error = path + ": unreadable YUV4MPEG2 file (no frame follows its header)";
       } else {
-        result.error = path + ": what follows frame " + std::to_string(frame_) + " is not a frame";
+        result.error = path + ": what follows frame " + std::to_string(planes_->Frames()) + " is not a frame";
       }
       return false;
     }
-    if (frame_ == 0) {
-      result.error = AdmitPicture(options_, path, width_, height_, planes_->BufferBytes());
-      if (!result.error.empty()) return false;
-    }
-    ++frame_;
-    const std::uint64_t got = planes_->ReadPlanes(input_);
-    if (got < PlaneFrameBytes(width_, height_, info_.layout)) {
-      result.error = input_.Failed() ? "cannot read " + path + ": " + input_.Reason()
-                                     : path + ": frame " + std::to_string(frame_) + " is cut short";
-      return false;
-    }
-    planes_->ToPicture(picture);
-    picture.record = ModelRecord{};
-    picture.record.model = model_;
-    picture.needsModel = !model_;
-    picture.lossy = false;
-    picture.metadata = Metadata{};
-    return true;
+    return planes_->Next(picture, result, model_, false);
   }
 
  private:
@@ -270,7 +253,6 @@ class Y4mFrames : public FrameReader {
   ReadOptions options_;
   std::optional<Model> model_;
   std::optional<PlaneFrameReader> planes_;
-  std::uint64_t frame_ = 0;
 };
 
 class Y4mWriter : public FrameWriter {
