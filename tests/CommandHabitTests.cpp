@@ -8,7 +8,7 @@
 
 #include "ToolTestSupport.h"
 #include "formats/Formats.h"
-#include "shared/CommandLine.h"
+#include "commandline/CommandLine.h"
 #include "shared/Picture.h"
 
 namespace {

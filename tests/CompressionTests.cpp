@@ -11,7 +11,7 @@
 
 #include "ToolTestSupport.h"
 #include "formats/Formats.h"
-#include "shared/CommandLine.h"
+#include "commandline/CommandLine.h"
 #include "shared/Picture.h"
 
 namespace {

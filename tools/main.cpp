@@ -9,8 +9,9 @@
 #include <new>
 #include <string>
 
+#include "commandline/CommandLine.h"
+#include "commandline/Documents.h"
 #include "commands/Commands.h"
-#include "shared/CommandLine.h"
 #include "shared/OutputFile.h"
 #include "shared/StandardStreams.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "formats/Formats.h"
-#include "shared/CommandLine.h"
+#include "commandline/CommandLine.h"
 #include "shared/MemoryBudget.h"
 #include "shared/Messages.h"
 #include "shared/OutputFile.h"

@@ -79,21 +79,25 @@ const CommandInfo* FindCommand(CommandTable commands, const std::string& name);
 // is an error.
 std::string ParseCommandLine(int argc, char** argv, Options& options);
 
-// The help of one command, or of the program when `command` is empty.
-std::string HelpFor(CommandTable commands, const std::string& command);
-// What a bare `colorspace` prints to standard error.
-std::string ShortUsage(CommandTable commands);
+// What the shell offers after an option.
+enum class Completion { kNothing, kFile, kDirectory, kChoices };
 
-// Made from the tables: the README's lists (commands and their options,
-// formats, defaults and limits), the man page colorspace(1), and the bash
-// completion.
-std::string CommandTableMarkdown(CommandTable commands);
-std::string FormatTableMarkdown();
-std::string DefaultsTableMarkdown();
-std::string ManPage(CommandTable commands, const std::string& version);
-std::string BashCompletion(CommandTable commands);
+struct OptionInfo {
+  const char* name;
+  const char* value;  // the word for what it takes ("N", "DIR"); "": its choices; nullptr: a flag
+  std::vector<std::string> (*choices)(const std::string& command);  // the values it takes, where they are few
+  const char* commands;                                             // space-separated
+  const char* help;                                                 // one paragraph, with {values}
+  std::string (*apply)(const std::string& value, Options& options);
+  Completion completion;
+};
 
-// A text with each {name} replaced by its value (see CommandInfo).
-std::string WithValues(const std::string& text);
+// The options, in the order the help lists them.
+std::span<const OptionInfo> AllOptions();
+bool Takes(const OptionInfo& option, const std::string& command);
+// What the option takes as the help shows it: "N", "png|jpeg", or nothing
+// for a flag; and the option with it.
+std::string ValueWord(const OptionInfo& option, const std::string& command);
+std::string Spelled(const OptionInfo& option, const std::string& command);
 
 }  // namespace cstool

@@ -1,0 +1,349 @@
+// The command line: the options, each once with its help and the values it
+// takes, and parsing them for a command. The commands are declared where
+// main is, one row each (CommandInfo). The texts made from these tables are
+// in Documents.h.
+#include "commandline/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include "formats/ChromaSampling.h"
+#include "formats/jpeg/JpegSettings.h"
+#include "formats/png/PngCompression.h"
+
+namespace cstool {
+namespace {
+
+// The values of the options that take one of a few, each named once.
+template <typename T>
+struct Named {
+  const char* name;
+  T value;
+};
+constexpr Named<Compression> kCompressions[] = {
+    {"fast", Compression::kFast}, {"default", Compression::kDefault}, {"best", Compression::kBest}};
+constexpr Named<SamplingChoice> kSamplings[] = {{"444", SamplingChoice::k444},
+                                                {"422", SamplingChoice::k422},
+                                                {"420", SamplingChoice::k420},
+                                                {"nv12", SamplingChoice::kNv12}};
+constexpr Named<ChromaSiting> kSitings[] = {{"center", ChromaSiting::kCenter}, {"left", ChromaSiting::kLeft}};
+constexpr Named<PixelFormat> kPixelFormats[] = {
+    {"text", PixelFormat::kText}, {"hex", PixelFormat::kHex}, {"csv", PixelFormat::kCsv}};
+
+template <typename T, std::size_t N>
+std::vector<std::string> NamesOf(const Named<T> (&table)[N]) {
+  std::vector<std::string> names;
+  for (const Named<T>& entry : table) names.emplace_back(entry.name);
+  return names;
+}
+
+template <typename T, std::size_t N>
+std::optional<T> Lookup(const Named<T> (&table)[N], const std::string& name) {
+  for (const Named<T>& entry : table) {
+    if (name == entry.name) return entry.value;
+  }
+  return std::nullopt;
+}
+
+// "--NAME takes a, b or c".
+template <typename T, std::size_t N>
+std::string ChoiceOf(const std::string& option, const Named<T> (&table)[N], const std::string& value, T& into) {
+  const std::optional<T> found = Lookup(table, value);
+  if (!found) return option + " takes " + JoinWords(NamesOf(table), ", ", " or ");
+  into = *found;
+  return {};
+}
+
+std::vector<std::string> ModelNames(const std::string& /*command*/) {
+  std::vector<std::string> names;
+  for (const Model model : kEveryModel) names.emplace_back(NameOf(model));
+  return names;
+}
+
+// Model names ignore case on the command line (files record them in
+// lower case).
+std::string ModelValue(const std::string& option, const std::string& value, std::optional<Model>& into) {
+  std::string lower = value;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  into = ParseModel(lower);
+  return into ? std::string()
+              : "unknown colour model '" + value + "' for " + option + " (use " +
+                    JoinWords(ModelNames(""), ", ", " or ") + ")";
+}
+
+std::optional<std::uint64_t> PositiveNumber(const std::string& text) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0) return std::nullopt;
+  return value;
+}
+
+std::string MaxMemoryValue(const std::string& value, Options& options) {
+  std::string digits = value;
+  std::uint64_t unit = 1;
+  const char suffix = digits.empty() ? '\0' : digits.back();
+  if (suffix == 'K' || suffix == 'M' || suffix == 'G') {
+    unit = std::uint64_t{1} << (suffix == 'K' ? 10 : suffix == 'M' ? 20 : 30);
+    digits.pop_back();
+  }
+  const auto amount = PositiveNumber(digits);
+  if (!amount || *amount > UINT64_MAX / unit) return "--max-memory takes a positive number of bytes, or of K, M or G";
+  options.maxMemory = *amount * unit;
+  return {};
+}
+
+// The formats a command writes: the planes command writes grey pictures.
+std::vector<std::string> FormatNames(const std::string& command) {
+  std::vector<std::string> names;
+  for (const Format& format : AllFormats()) {
+    if (command != "planes" || format.writeGrey != nullptr) names.emplace_back(format.name);
+  }
+  return names;
+}
+
+const OptionInfo kOptions[] = {
+    {"--to", "MODEL", ModelNames, "convert pixel", "the model to convert to: rgb, yuv or ycbcr (any case)",
+     [](const std::string& v, Options& o) { return ModelValue("--to", v, o.to); }, Completion::kChoices},
+    {"--from", "MODEL", ModelNames, "convert planes pixel",
+     "the input's model, for files that do not record it (default rgb); must agree with a recorded model",
+     [](const std::string& v, Options& o) { return ModelValue("--from", v, o.from); }, Completion::kChoices},
+    {"--model", "MODEL", ModelNames, "planes", "yuv or ycbcr: what an RGB picture is shown in (default yuv)",
+     [](const std::string& v, Options& o) { return ModelValue("--model", v, o.model); }, Completion::kChoices},
+    {"--exact", nullptr, nullptr, "convert pixel",
+     "convert by the exact path instead of the fast one. {fast-path} {exact-path}",
+     [](const std::string&, Options& o) {
+       o.exact = true;
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--mask", "MASK", nullptr, "convert",
+     "convert exactly only the pixels the mask selects: a mask is an rgb picture (one recorded as yuv, ycbcr or "
+     "mixed, or a YUV4MPEG2 file, is refused), and a mask pixel selects when it is not black and not fully "
+     "transparent (its brightest of red, green and blue above --mask-threshold, alpha not zero). The output records "
+     "that it is mixed and keeps the selection; converting it back without --mask uses that selection. A mask that "
+     "selects nothing is refused. Given again for a mixed file whose selection chunk another program dropped, it "
+     "restores the selection.",
+     [](const std::string& v, Options& o) {
+       o.mask = v;
+       return std::string();
+     },
+     Completion::kFile},
+    {"--mask-threshold", "N", nullptr, "convert",
+     "0 to 254 (default 0: any pixel not black selects); a JPEG mask's noise near black selects too, so a note "
+     "suggests {jpeg-mask-threshold} for one",
+     [](const std::string& v, Options& o) {
+       const bool zero = v == "0";
+       const auto threshold = PositiveNumber(v);
+       if (!zero && (!threshold || *threshold > 254)) {
+         return std::string("--mask-threshold takes a number from 0 to 254");
+       }
+       o.maskThreshold = zero ? 0 : static_cast<int>(*threshold);
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--forget-selection", nullptr, nullptr, "convert",
+     "for a mixed file whose selection chunk was dropped: forget its record, and take it as --from says",
+     [](const std::string&, Options& o) {
+       o.forgetSelection = true;
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--out-dir", "DIR", nullptr, "convert",
+     "write DIR/NAME.png (or the suffix of --format) for each input; DIR is made if it is missing, but not its "
+     "parent",
+     [](const std::string& v, Options& o) {
+       o.outDir = v;
+       return std::string();
+     },
+     Completion::kDirectory},
+    {"--format", "", FormatNames, "convert planes",
+     "the output's format, for '-', devices and names without a known suffix (default for '-', devices and FIFOs: "
+     "png); it must agree with a known suffix",
+     [](const std::string& v, Options& o) {
+       if (FormatNamed(v) == nullptr) return "--format takes one of " + FormatList();
+       o.imageFormat = v;
+       return std::string();
+     },
+     Completion::kChoices},
+    {"--format", "", [](const std::string&) { return NamesOf(kPixelFormats); }, "pixel",
+     "how the colour is printed (default text)",
+     [](const std::string& v, Options& o) { return ChoiceOf("--format", kPixelFormats, v, o.format); },
+     Completion::kChoices},
+    {"--quality", "N", nullptr, "convert planes", "JPEG quality, 1 to 100 (default {quality})",
+     [](const std::string& v, Options& o) {
+       const auto quality = PositiveNumber(v);
+       if (!quality || *quality > 100) return std::string("--quality takes a number from 1 to 100");
+       o.quality = static_cast<int>(*quality);
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--jobs", "N", nullptr, "convert",
+     "convert N files at a time (default: one per processor); one file alone of {slice-mib} MiB or more is "
+     "compressed in as many PNG slices at once as there are threads, at most one per {slice-rows} rows, where the "
+     "memory budget holds them",
+     [](const std::string& v, Options& o) {
+       const auto jobs = PositiveNumber(v);
+       if (!jobs || *jobs > 256) return std::string("--jobs takes a number from 1 to 256");
+       o.jobs = static_cast<int>(*jobs);
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--compression", "", [](const std::string&) { return NamesOf(kCompressions); }, "convert planes demo",
+     "PNG compression: fast (level 1, run-length, Sub filter); default: measures, compressing a sample of "
+     "{sample-rows} rows both ways, and takes the thorough setting (level 6, adaptive filters) only where it saves "
+     "at least {saving}% of the fast one's size (photographs come out fast, screenshots and drawings thorough); best "
+     "(level 9, adaptive filters)",
+     [](const std::string& v, Options& o) { return ChoiceOf("--compression", kCompressions, v, o.compression); },
+     Completion::kChoices},
+    {"--sampling", "", [](const std::string&) { return NamesOf(kSamplings); }, "convert",
+     "how a .y4m or .yuv output's chroma is sampled (default 444, every pixel): 422 halves it across, 420 across and "
+     "down (the filter matches --chroma-siting), nv12 is 420 with U and V interleaved (.yuv only)",
+     [](const std::string& v, Options& o) { return ChoiceOf("--sampling", kSamplings, v, o.sampling); },
+     Completion::kChoices},
+    {"--chroma-siting", "", [](const std::string&) { return NamesOf(kSitings); }, "convert planes",
+     "where 4:2:0 chroma sits, in a stream written (C420jpeg or C420mpeg2) or in raw planes read: center, between "
+     "four pixels (the default, as pictures have it), or left, beside the even column (as MPEG-2 and H.264 video "
+     "have it)",
+     [](const std::string& v, Options& o) { return ChoiceOf("--chroma-siting", kSitings, v, o.siting); },
+     Completion::kChoices},
+    {"--fps", "N[:D]", nullptr, "convert",
+     "the frame rate of a stream written: N frames per D seconds (default: the input stream's, else {fps})",
+     [](const std::string& v, Options& o) {
+       const std::size_t colon = v.find(':');
+       const auto numerator = PositiveNumber(v.substr(0, colon));
+       const auto denominator =
+           colon == std::string::npos ? std::optional<std::uint64_t>(1) : PositiveNumber(v.substr(colon + 1));
+       if (!numerator || !denominator || *numerator > UINT32_MAX || *denominator > UINT32_MAX) {
+         return std::string("--fps takes N or N:D, positive whole numbers");
+       }
+       o.fps = FrameRate{static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator)};
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--input-size", "WxH", nullptr, "convert planes",
+     "the size of the frames of raw planes read (a .yuv input, or '-' with these options)",
+     [](const std::string& v, Options& o) {
+       const std::size_t x = v.find('x');
+       const auto width = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(0, x));
+       const auto height = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(x + 1));
+       if (!width || !height || *width > kMaxPngSide || *height > kMaxPngSide) {
+         return std::string("--input-size takes WxH, as 1920x1080");
+       }
+       o.inputSize.emplace(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height));
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--input-sampling", "", [](const std::string&) { return NamesOf(kSamplings); }, "convert planes",
+     "how the chroma of raw planes read is sampled (--chroma-siting tells where 4:2:0 chroma sits)",
+     [](const std::string& v, Options& o) {
+       SamplingChoice choice{};
+       const std::string error = ChoiceOf("--input-sampling", kSamplings, v, choice);
+       if (error.empty()) o.inputSampling = choice;
+       return error;
+     },
+     Completion::kChoices},
+    {"--max-pixels", "N", nullptr, "convert planes",
+     "refuse inputs larger than N pixels from their header, before reading on (default {max-pixels})",
+     [](const std::string& v, Options& o) {
+       const auto limit = PositiveNumber(v);
+       if (!limit) return std::string("--max-pixels takes a positive number of pixels");
+       o.maxPixels = *limit;
+       return std::string();
+     },
+     Completion::kNothing},
+    {"--max-memory", "N[K|M|G]", nullptr, "convert planes",
+     "the memory all jobs together may take (default: half of the machine's); a file that does not fit waits for "
+     "others to finish, one that never could is refused",
+     MaxMemoryValue, Completion::kNothing},
+    {"--help", nullptr, nullptr, "convert planes pixel demo", "print this help",
+     [](const std::string&, Options& o) {
+       o.help = true;
+       return std::string();
+     },
+     Completion::kNothing},
+};
+
+}  // namespace
+
+std::span<const OptionInfo> AllOptions() { return kOptions; }
+
+bool Takes(const OptionInfo& option, const std::string& command) {
+  const std::string list = std::string(" ") + option.commands + " ";
+  return list.find(" " + command + " ") != std::string::npos;
+}
+
+std::string ValueWord(const OptionInfo& option, const std::string& command) {
+  if (option.value == nullptr) return {};
+  if (*option.value != '\0') return option.value;
+  return JoinWords(option.choices(command), "|", "|");
+}
+
+std::string Spelled(const OptionInfo& option, const std::string& command) {
+  const std::string value = ValueWord(option, command);
+  return value.empty() ? std::string(option.name) : std::string(option.name) + " " + value;
+}
+
+const CommandInfo* FindCommand(CommandTable commands, const std::string& name) {
+  for (const CommandInfo& command : commands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+std::string ParseCommandLine(int argc, char** argv, Options& options) {
+  options.command = argv[1];
+  bool optionsEnded = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
+      options.operands.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const OptionInfo* known = nullptr;
+    bool named = false;
+    for (const OptionInfo& candidate : kOptions) {
+      if (name != candidate.name) continue;
+      named = true;
+      if (Takes(candidate, options.command)) known = &candidate;
+    }
+    if (!named) return "unknown option " + name + " (see colorspace " + options.command + " --help)";
+    if (known == nullptr) {
+      if (options.command == "planes" && name == "--to") return "planes takes the model as --model, not --to";
+      return options.command + " does not take " + name;
+    }
+    std::string value;
+    if (known->value != nullptr) {
+      if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return name + " needs a value";
+      }
+    } else if (equals != std::string::npos) {
+      return name + " takes no value";
+    }
+    const std::string error = known->apply(value, options);
+    if (!error.empty()) return error;
+    options.given.insert(name);
+  }
+  return {};
+}
+
+}  // namespace cstool
