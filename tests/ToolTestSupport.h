@@ -27,6 +27,8 @@
 
 #include "commands/Commands.h"
 #include "formats/Formats.h"
+#include "formats/jpeg/JpegFormat.h"
+#include "formats/png/PngCompression.h"
 #include "shared/Picture.h"
 
 namespace tooltest {
@@ -135,7 +137,7 @@ class Tool : public ::testing::Test {
   static void Write(const std::string& path, const Picture& picture) {
     cstool::Progress progress(1);
     cstool::WriteSettings settings;
-    settings.compression = cstool::Compression::kFast;
+    settings.given.Set("--compression", cstool::Compression::kFast);
     ASSERT_EQ(cstool::WritePicture(path, picture, settings, progress), "");
   }
 

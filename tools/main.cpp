@@ -71,14 +71,14 @@ constexpr CommandInfo kCommands[] = {
      "grey files are read (grey as grey RGB), CMYK files are refused, and EXIF orientation is not applied. A "
      "damaged JPEG (cut short, corrupt data: anything the decoder warns about) or one with more than "
      "{max-scans} scans is refused.\n",
-     RunConvert},
+     RunConvert, [](const Format&) { return true; }, true},
     {"planes", "show a picture's three components side by side in grey",
      "usage: colorspace planes [--model yuv|ycbcr] [OPTIONS] INPUT OUTPUT\n",
      "Writes the picture's three components side by side as grey images (one above the other for a picture too "
      "wide for that). An RGB picture is converted exactly to --model first (default yuv); a YUV or YCbCr picture "
      "is shown as it is. A mixed picture (the output of a masked conversion) is refused. OUTPUT is PNG or grey "
      "JPEG, by its suffix.\n",
-     "", RunPlanes},
+     "", RunPlanes, [](const Format& format) { return format.writeGrey != nullptr; }, true},
     {"pixel", "convert one colour, as pictures are converted or exactly",
      "usage: colorspace pixel --to MODEL [--from MODEL] [--exact] [--format text|hex|csv] A B C\n"
      "       colorspace pixel --to MODEL [--from MODEL] [--exact] [--format text|hex|csv] '#AABBCC'\n",
@@ -86,12 +86,12 @@ constexpr CommandInfo kCommands[] = {
      "with --exact by the library's single-pixel members (the exact path; see --exact for what each promises); yuv "
      "and ycbcr convert through rgb. It prints the components in the --format asked for, text by default:\n\n"
      "{pixel-examples}\n",
-     "", RunPixel},
+     "", RunPixel, nullptr, false},
     {"demo", "convert a colour chart both ways and print the round-trip error",
      "usage: colorspace demo [--compression fast|default|best] [DIR]\n",
      "Builds a colour chart, converts it to YUV and YCbCr and back on both paths, writes the pictures and their "
      "planes into DIR (default: the current directory), and prints the round-trip error of each.\n",
-     "", RunDemo},
+     "", RunDemo, [](const Format& format) { return &format == &PngFormat(); }, false},
 };
 
 // The texts made from the tables, as --generate prints them.
@@ -134,7 +134,7 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
   Options options;
-  const std::string error = ParseCommandLine(argc, argv, options);
+  const std::string error = ParseCommandLine(*info, argc, argv, options);
   if (options.help) {
     std::fputs(HelpFor(kCommands, command).c_str(), stdout);
     return kExitOk;

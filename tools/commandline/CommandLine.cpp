@@ -1,7 +1,5 @@
-// The command line: the options, each once with its help and the values it
-// takes, and parsing them for a command. The commands are declared where
-// main is, one row each (CommandInfo). The texts made from these tables are
-// in Documents.h.
+// The command line: the options, each once with its help and what it
+// takes, and parsing them for a command.
 #include "commandline/CommandLine.h"
 
 #include <algorithm>
@@ -9,58 +7,43 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "formats/ChromaSampling.h"
-#include "formats/jpeg/JpegSettings.h"
 #include "formats/png/PngCompression.h"
 
 namespace cstool {
 namespace {
 
-// The values of the options that take one of a few, each named once.
-template <typename T>
-struct Named {
-  const char* name;
-  T value;
-};
-constexpr Named<Compression> kCompressions[] = {
-    {"fast", Compression::kFast}, {"default", Compression::kDefault}, {"best", Compression::kBest}};
-constexpr Named<SamplingChoice> kSamplings[] = {{"444", SamplingChoice::k444},
-                                                {"422", SamplingChoice::k422},
-                                                {"420", SamplingChoice::k420},
-                                                {"nv12", SamplingChoice::kNv12}};
+// The values of the options that take one of a few and that no format
+// names.
 constexpr Named<ChromaSiting> kSitings[] = {{"center", ChromaSiting::kCenter}, {"left", ChromaSiting::kLeft}};
 constexpr Named<PixelFormat> kPixelFormats[] = {
     {"text", PixelFormat::kText}, {"hex", PixelFormat::kHex}, {"csv", PixelFormat::kCsv}};
 
-template <typename T, std::size_t N>
-std::vector<std::string> NamesOf(const Named<T> (&table)[N]) {
-  std::vector<std::string> names;
-  for (const Named<T>& entry : table) names.emplace_back(entry.name);
-  return names;
-}
-
-template <typename T, std::size_t N>
-std::optional<T> Lookup(const Named<T> (&table)[N], const std::string& name) {
-  for (const Named<T>& entry : table) {
-    if (name == entry.name) return entry.value;
-  }
-  return std::nullopt;
-}
-
 // "--NAME takes a, b or c".
 template <typename T, std::size_t N>
 std::string ChoiceOf(const std::string& option, const Named<T> (&table)[N], const std::string& value, T& into) {
-  const std::optional<T> found = Lookup(table, value);
+  const std::optional<T> found = ValueNamed(table, value);
   if (!found) return option + " takes " + JoinWords(NamesOf(table), ", ", " or ");
   into = *found;
   return {};
 }
 
-std::vector<std::string> ModelNames(const std::string& /*command*/) {
-  std::vector<std::string> names;
-  for (const Model model : kEveryModel) names.emplace_back(NameOf(model));
-  return names;
+// The same, for an option formats take: the value is kept among the
+// options given.
+template <typename T, std::size_t N>
+std::string GivenChoice(const std::string& option, const Named<T> (&table)[N], const std::string& value,
+                        Options& options) {
+  T chosen{};
+  std::string error = ChoiceOf(option, table, value, chosen);
+  if (error.empty()) options.given.Set(option, chosen);
+  return error;
+}
+
+template <const auto& kTable>
+std::vector<std::string> ChoicesOf(const CommandInfo& /*command*/) {
+  return NamesOf(kTable);
 }
 
 // Model names ignore case on the command line (files record them in
@@ -71,7 +54,7 @@ std::string ModelValue(const std::string& option, const std::string& value, std:
   into = ParseModel(lower);
   return into ? std::string()
               : "unknown colour model '" + value + "' for " + option + " (use " +
-                    JoinWords(ModelNames(""), ", ", " or ") + ")";
+                    JoinWords(NamesOf(kModelNames), ", ", " or ") + ")";
 }
 
 std::optional<std::uint64_t> PositiveNumber(const std::string& text) {
@@ -98,22 +81,23 @@ std::string MaxMemoryValue(const std::string& value, Options& options) {
   return {};
 }
 
-// The formats a command writes: the planes command writes grey pictures.
-std::vector<std::string> FormatNames(const std::string& command) {
+// The formats a command writes.
+std::vector<std::string> FormatNames(const CommandInfo& command) {
   std::vector<std::string> names;
   for (const Format& format : AllFormats()) {
-    if (command != "planes" || format.writeGrey != nullptr) names.emplace_back(format.name);
+    if (command.writes != nullptr && command.writes(format)) names.emplace_back(format.name);
   }
   return names;
 }
 
 const OptionInfo kOptions[] = {
-    {"--to", "MODEL", ModelNames, "convert pixel", "the model to convert to: rgb, yuv or ycbcr (any case)",
+    {"--to", "MODEL", ChoicesOf<kModelNames>, "convert pixel", "the model to convert to: rgb, yuv or ycbcr (any case)",
      [](const std::string& v, Options& o) { return ModelValue("--to", v, o.to); }, Completion::kChoices},
-    {"--from", "MODEL", ModelNames, "convert planes pixel",
+    {"--from", "MODEL", ChoicesOf<kModelNames>, "convert planes pixel",
      "the input's model, for files that do not record it (default rgb); must agree with a recorded model",
      [](const std::string& v, Options& o) { return ModelValue("--from", v, o.from); }, Completion::kChoices},
-    {"--model", "MODEL", ModelNames, "planes", "yuv or ycbcr: what an RGB picture is shown in (default yuv)",
+    {"--model", "MODEL", ChoicesOf<kModelNames>, "planes",
+     "yuv or ycbcr: what an RGB picture is shown in (default yuv)",
      [](const std::string& v, Options& o) { return ModelValue("--model", v, o.model); }, Completion::kChoices},
     {"--exact", nullptr, nullptr, "convert pixel",
      "convert by the exact path instead of the fast one. {fast-path} {exact-path}",
@@ -171,15 +155,14 @@ const OptionInfo kOptions[] = {
        return std::string();
      },
      Completion::kChoices},
-    {"--format", "", [](const std::string&) { return NamesOf(kPixelFormats); }, "pixel",
-     "how the colour is printed (default text)",
+    {"--format", "", ChoicesOf<kPixelFormats>, "pixel", "how the colour is printed (default text)",
      [](const std::string& v, Options& o) { return ChoiceOf("--format", kPixelFormats, v, o.format); },
      Completion::kChoices},
-    {"--quality", "N", nullptr, "convert planes", "JPEG quality, 1 to 100 (default {quality})",
+    {"--quality", "N", nullptr, nullptr, "JPEG quality, 1 to 100 (default {quality})",
      [](const std::string& v, Options& o) {
        const auto quality = PositiveNumber(v);
        if (!quality || *quality > 100) return std::string("--quality takes a number from 1 to 100");
-       o.quality = static_cast<int>(*quality);
+       o.given.Set("--quality", static_cast<int>(*quality));
        return std::string();
      },
      Completion::kNothing},
@@ -194,25 +177,25 @@ const OptionInfo kOptions[] = {
        return std::string();
      },
      Completion::kNothing},
-    {"--compression", "", [](const std::string&) { return NamesOf(kCompressions); }, "convert planes demo",
+    {"--compression", "", ChoicesOf<kCompressionNames>, nullptr,
      "PNG compression: fast (level 1, run-length, Sub filter); default: measures, compressing a sample of "
      "{sample-rows} rows both ways, and takes the thorough setting (level 6, adaptive filters) only where it saves "
      "at least {saving}% of the fast one's size (photographs come out fast, screenshots and drawings thorough); best "
      "(level 9, adaptive filters)",
-     [](const std::string& v, Options& o) { return ChoiceOf("--compression", kCompressions, v, o.compression); },
+     [](const std::string& v, Options& o) { return GivenChoice("--compression", kCompressionNames, v, o); },
      Completion::kChoices},
-    {"--sampling", "", [](const std::string&) { return NamesOf(kSamplings); }, "convert",
+    {"--sampling", "", ChoicesOf<kSamplingNames>, nullptr,
      "how a .y4m or .yuv output's chroma is sampled (default 444, every pixel): 422 halves it across, 420 across and "
      "down (the filter matches --chroma-siting), nv12 is 420 with U and V interleaved (.yuv only)",
-     [](const std::string& v, Options& o) { return ChoiceOf("--sampling", kSamplings, v, o.sampling); },
+     [](const std::string& v, Options& o) { return GivenChoice("--sampling", kSamplingNames, v, o); },
      Completion::kChoices},
-    {"--chroma-siting", "", [](const std::string&) { return NamesOf(kSitings); }, "convert planes",
+    {"--chroma-siting", "", ChoicesOf<kSitings>, nullptr,
      "where 4:2:0 chroma sits, in a stream written (C420jpeg or C420mpeg2) or in raw planes read: center, between "
      "four pixels (the default, as pictures have it), or left, beside the even column (as MPEG-2 and H.264 video "
      "have it)",
-     [](const std::string& v, Options& o) { return ChoiceOf("--chroma-siting", kSitings, v, o.siting); },
+     [](const std::string& v, Options& o) { return GivenChoice("--chroma-siting", kSitings, v, o); },
      Completion::kChoices},
-    {"--fps", "N[:D]", nullptr, "convert",
+    {"--fps", "N[:D]", nullptr, nullptr,
      "the frame rate of a stream written: N frames per D seconds (default: the input stream's, else {fps})",
      [](const std::string& v, Options& o) {
        const std::size_t colon = v.find(':');
@@ -222,11 +205,12 @@ const OptionInfo kOptions[] = {
        if (!numerator || !denominator || *numerator > UINT32_MAX || *denominator > UINT32_MAX) {
          return std::string("--fps takes N or N:D, positive whole numbers");
        }
-       o.fps = FrameRate{static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator)};
+       o.given.Set("--fps",
+                   FrameRate{static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator)});
        return std::string();
      },
      Completion::kNothing},
-    {"--input-size", "WxH", nullptr, "convert planes",
+    {"--input-size", "WxH", nullptr, nullptr,
      "the size of the frames of raw planes read (a .yuv input, or '-' with these options)",
      [](const std::string& v, Options& o) {
        const std::size_t x = v.find('x');
@@ -235,18 +219,13 @@ const OptionInfo kOptions[] = {
        if (!width || !height || *width > kMaxPngSide || *height > kMaxPngSide) {
          return std::string("--input-size takes WxH, as 1920x1080");
        }
-       o.inputSize.emplace(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height));
+       o.given.Set("--input-size", std::pair(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height)));
        return std::string();
      },
      Completion::kNothing},
-    {"--input-sampling", "", [](const std::string&) { return NamesOf(kSamplings); }, "convert planes",
+    {"--input-sampling", "", ChoicesOf<kSamplingNames>, nullptr,
      "how the chroma of raw planes read is sampled (--chroma-siting tells where 4:2:0 chroma sits)",
-     [](const std::string& v, Options& o) {
-       SamplingChoice choice{};
-       const std::string error = ChoiceOf("--input-sampling", kSamplings, v, choice);
-       if (error.empty()) o.inputSampling = choice;
-       return error;
-     },
+     [](const std::string& v, Options& o) { return GivenChoice("--input-sampling", kSamplingNames, v, o); },
      Completion::kChoices},
     {"--max-pixels", "N", nullptr, "convert planes",
      "refuse inputs larger than N pixels from their header, before reading on (default {max-pixels})",
@@ -273,18 +252,22 @@ const OptionInfo kOptions[] = {
 
 std::span<const OptionInfo> AllOptions() { return kOptions; }
 
-bool Takes(const OptionInfo& option, const std::string& command) {
-  const std::string list = std::string(" ") + option.commands + " ";
-  return list.find(" " + command + " ") != std::string::npos;
+bool Takes(const OptionInfo& option, const CommandInfo& command) {
+  if (option.commands != nullptr) return HasWord(option.commands, command.name);
+  for (const Format& format : AllFormats()) {
+    if (command.writes != nullptr && command.writes(format) && HasWord(format.writeOptions, option.name)) return true;
+    if (command.reads && HasWord(format.readOptions, option.name)) return true;
+  }
+  return false;
 }
 
-std::string ValueWord(const OptionInfo& option, const std::string& command) {
+std::string ValueWord(const OptionInfo& option, const CommandInfo& command) {
   if (option.value == nullptr) return {};
   if (*option.value != '\0') return option.value;
   return JoinWords(option.choices(command), "|", "|");
 }
 
-std::string Spelled(const OptionInfo& option, const std::string& command) {
+std::string Spelled(const OptionInfo& option, const CommandInfo& command) {
   const std::string value = ValueWord(option, command);
   return value.empty() ? std::string(option.name) : std::string(option.name) + " " + value;
 }
@@ -296,8 +279,8 @@ const CommandInfo* FindCommand(CommandTable commands, const std::string& name) {
   return nullptr;
 }
 
-std::string ParseCommandLine(int argc, char** argv, Options& options) {
-  options.command = argv[1];
+std::string ParseCommandLine(const CommandInfo& command, int argc, char** argv, Options& options) {
+  options.command = command.name;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -320,7 +303,7 @@ std::string ParseCommandLine(int argc, char** argv, Options& options) {
     for (const OptionInfo& candidate : kOptions) {
       if (name != candidate.name) continue;
       named = true;
-      if (Takes(candidate, options.command)) known = &candidate;
+      if (Takes(candidate, command)) known = &candidate;
     }
     if (!named) return "unknown option " + name + " (see colorspace " + options.command + " --help)";
     if (known == nullptr) {
@@ -341,7 +324,7 @@ std::string ParseCommandLine(int argc, char** argv, Options& options) {
     }
     const std::string error = known->apply(value, options);
     if (!error.empty()) return error;
-    options.given.insert(name);
+    if (!options.given.Given(name)) options.given.Set(name);  // a flag, or an option the commands read
   }
   return {};
 }

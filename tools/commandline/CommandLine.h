@@ -1,16 +1,13 @@
-// The command line, as every command shares it. The commands are declared
-// where main is, one row each (CommandInfo); the options here, each once
-// with its help, and every value they name from a table. Parsing, every
-// help text, the man page, the bash completion and the README's tables are
-// made from these tables.
+// The command line: the options, each once with its help and what it
+// takes, and parsing them for a command. The commands are declared where
+// main is, one row each (CommandInfo). The texts made from these tables are
+// in Documents.h.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "formats/Formats.h"
@@ -31,7 +28,10 @@ enum class PixelFormat { kText, kHex, kCsv };
 struct Options {
   std::string command;  // the command's name
   std::vector<std::string> operands;
-  std::set<std::string> given;  // the options the command line gave
+  // Every option given; with its value, each that formats take (see
+  // Format::writeOptions and readOptions), which the commands pass on to
+  // them untouched.
+  GivenOptions given;
   std::optional<Model> to;
   std::optional<Model> from;
   std::optional<Model> model;
@@ -43,19 +43,11 @@ struct Options {
   bool help = false;
   int jobs = 0;  // 0: one per processor
   std::uint64_t maxPixels = kDefaultMaxPixels;
-  std::uint64_t maxMemory = 0;  // 0: half of the machine's memory
-  Compression compression = Compression::kDefault;
+  std::uint64_t maxMemory = 0;              // 0: half of the machine's memory
   PixelFormat format = PixelFormat::kText;  // pixel's --format
   std::string imageFormat;                  // --format of the commands writing pictures, as given
-  int quality = kDefaultJpegQuality;
-  // Streams of frames.
-  SamplingChoice sampling = SamplingChoice::k444;  // how .y4m and .yuv outputs are written
-  ChromaSiting siting = ChromaSiting::kCenter;     // of 4:2:0 written, and of raw 4:2:0 read
-  std::optional<FrameRate> fps;
-  std::optional<std::pair<std::uint32_t, std::uint32_t>> inputSize;  // raw input
-  std::optional<SamplingChoice> inputSampling;                       // raw input
 
-  bool Given(const std::string& option) const { return given.count(option) != 0; }
+  bool Given(const std::string& option) const { return given.Given(option); }
 };
 
 // One command. Texts are paragraphs, wrapped when shown; a paragraph of
@@ -68,16 +60,21 @@ struct CommandInfo {
   const char* description;  // before the options
   const char* notes;        // after the options, or ""
   int (*run)(const Options&);
+  // The formats it writes (none: it writes no file), and whether it reads
+  // files: it takes the options those formats take (Format::writeOptions,
+  // and readOptions).
+  bool (*writes)(const Format& format);
+  bool reads;
 };
 using CommandTable = std::span<const CommandInfo>;
 
 const CommandInfo* FindCommand(CommandTable commands, const std::string& name);
 
-// Parses argv[2...] for the command in argv[1]. Returns an error line for a
+// Parses argv[2...] for `command`, in argv[1]. Returns an error line for a
 // usage error, else nothing. Options may come anywhere, as "--name value"
 // or "--name=value"; "--" ends them. An option the command does not take
 // is an error.
-std::string ParseCommandLine(int argc, char** argv, Options& options);
+std::string ParseCommandLine(const CommandInfo& command, int argc, char** argv, Options& options);
 
 // What the shell offers after an option.
 enum class Completion { kNothing, kFile, kDirectory, kChoices };
@@ -85,19 +82,21 @@ enum class Completion { kNothing, kFile, kDirectory, kChoices };
 struct OptionInfo {
   const char* name;
   const char* value;  // the word for what it takes ("N", "DIR"); "": its choices; nullptr: a flag
-  std::vector<std::string> (*choices)(const std::string& command);  // the values it takes, where they are few
-  const char* commands;                                             // space-separated
-  const char* help;                                                 // one paragraph, with {values}
+  std::vector<std::string> (*choices)(const CommandInfo& command);  // the values it takes, where they are few
+  // The commands that take it, space-separated; nullptr: those that write
+  // or read a format that takes it (see CommandInfo).
+  const char* commands;
+  const char* help;  // one paragraph, with {values}
   std::string (*apply)(const std::string& value, Options& options);
   Completion completion;
 };
 
 // The options, in the order the help lists them.
 std::span<const OptionInfo> AllOptions();
-bool Takes(const OptionInfo& option, const std::string& command);
+bool Takes(const OptionInfo& option, const CommandInfo& command);
 // What the option takes as the help shows it: "N", "png|jpeg", or nothing
 // for a flag; and the option with it.
-std::string ValueWord(const OptionInfo& option, const std::string& command);
-std::string Spelled(const OptionInfo& option, const std::string& command);
+std::string ValueWord(const OptionInfo& option, const CommandInfo& command);
+std::string Spelled(const OptionInfo& option, const CommandInfo& command);
 
 }  // namespace cstool

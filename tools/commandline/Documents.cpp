@@ -3,9 +3,6 @@
 #include "commandline/Documents.h"
 
 #include "formats/ChromaSampling.h"
-#include "formats/jpeg/JpegSettings.h"
-#include "formats/png/PngCommon.h"
-#include "formats/png/PngCompression.h"
 
 namespace cstool {
 namespace {
@@ -104,7 +101,7 @@ std::string Rendered(const std::string& text) {
   return out;
 }
 
-std::string OptionsHelp(const std::string& command) {
+std::string OptionsHelp(const CommandInfo& command) {
   constexpr std::size_t kHelpColumn = 22;
   std::string out;
   for (const OptionInfo& option : AllOptions()) {
@@ -167,18 +164,15 @@ std::string WithValues(const std::string& text) {
       }
       return list;
     }
+    for (const Format& format : AllFormats()) {
+      for (const auto& [number, held] : format.helpNumbers) {
+        if (name == number) return std::to_string(held);
+      }
+    }
     if (name == "upsampling") return kUpsamplingHelp;
     if (name == "downsampling") return kDownsamplingHelp;
-    if (name == "max-scans") return std::to_string(kMaxJpegScans);
-    if (name == "quality") return std::to_string(kDefaultJpegQuality);
-    if (name == "full-chroma-quality") return std::to_string(kFullChromaQuality);
     if (name == "max-pixels") return std::to_string(kDefaultMaxPixels);
-    if (name == "slice-mib") return std::to_string(kMinSlicedBytes >> 20);
-    if (name == "slice-rows") return std::to_string(kMinSliceRows);
-    if (name == "saving") return std::to_string(kThoroughSavingPercent);
-    if (name == "sample-rows") return std::to_string(kSampleRows);
     if (name == "jpeg-mask-threshold") return std::to_string(kJpegMaskThreshold);
-    if (name == "chunk-mib") return std::to_string(kMaxChunkBytes >> 20);
     if (name == "fps") return std::to_string(FrameRate{}.numerator);
     if (name == "pixel-examples") {
       return "colorspace pixel --to yuv 255 0 0\tY 76 U 85 V 255 #4C55FF\n"
@@ -216,8 +210,8 @@ std::string CommandTableMarkdown(CommandTable commands) {
   for (const CommandInfo& command : commands) {
     std::string options;
     for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command.name)) continue;
-      std::string spelled = Spelled(option, command.name);
+      if (!Takes(option, command)) continue;
+      std::string spelled = Spelled(option, command);
       for (std::size_t at = spelled.find('|'); at != std::string::npos; at = spelled.find('|', at + 2)) {
         spelled.insert(at, 1, '\\');  // a bar inside a table cell
       }
@@ -269,7 +263,7 @@ std::string DefaultsTableMarkdown() {
 std::string HelpFor(CommandTable commands, const std::string& command) {
   const CommandInfo* info = FindCommand(commands, command);
   if (info == nullptr) return ProgramHelp(commands) + "\n" + Rendered(kExitStatusHelp);
-  std::string help = std::string(info->usage) + "\n" + Rendered(info->description) + "\n" + OptionsHelp(command);
+  std::string help = std::string(info->usage) + "\n" + Rendered(info->description) + "\n" + OptionsHelp(*info);
   if (*info->notes != '\0') help += "\n" + Rendered(info->notes);
   return help + "\n" + Rendered(kExitStatusHelp);
 }
@@ -306,8 +300,8 @@ std::string ManPage(CommandTable commands, const std::string& version) {
     out += ".SS " + std::string(command.name) + "\n" + Roff(command.summary) + ".\n";
     out += RoffParagraphs(command.description);
     for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command.name)) continue;
-      const std::string value = ValueWord(option, command.name);
+      if (!Takes(option, command)) continue;
+      const std::string value = ValueWord(option, command);
       out += ".TP\n.B " + Roff(option.name) + (value.empty() ? "" : " \\fI" + Roff(value) + "\\fR") + "\n" +
              Roff(WithValues(option.help)) + "\n";
     }
@@ -332,12 +326,12 @@ std::string BashCompletion(CommandTable commands) {
   for (const CommandInfo& command : commands) {
     std::string optionNames;
     for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command.name)) continue;
+      if (!Takes(option, command)) continue;
       optionNames += std::string(optionNames.empty() ? "" : " ") + option.name;
       const std::string pattern = std::string("    ") + command.name + ":" + option.name + ")";
       switch (option.completion) {
         case Completion::kChoices:
-          values += pattern + " COMPREPLY=($(compgen -W \"" + JoinWords(option.choices(command.name), " ", " ") +
+          values += pattern + " COMPREPLY=($(compgen -W \"" + JoinWords(option.choices(command), " ", " ") +
                     "\" -- \"$cur\")); return ;;\n";
           break;
         case Completion::kFile:

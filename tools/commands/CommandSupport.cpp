@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,9 +42,7 @@ ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory
   ReadOptions read;
   read.maxPixels = options.maxPixels;
   read.memory = memory;
-  read.inputSize = options.inputSize;
-  read.inputSampling = options.inputSampling;
-  read.siting = options.siting;
+  read.given = options.given;
   read.modelGiven = options.from.has_value();
   return read;
 }
@@ -77,11 +76,10 @@ std::string ReadPicture(const std::string& path, const Options& options, MemoryB
   return ApplyFrom(path, options, picture);
 }
 
-WriteSettings PngSettings(const Options& options) {
+WriteSettings WriteSettingsFor(const Options& options) {
   WriteSettings settings;
   settings.format = &PngFormat();
-  settings.compression = options.compression;
-  settings.quality = options.quality;
+  settings.given = options.given;
   return settings;
 }
 
@@ -133,9 +131,24 @@ CommandError CheckOutputTarget(const std::string& output) {
   return {};
 }
 
-bool MayBeRaw(const std::string& input) {
-  const Format* format = FormatBySuffix(input);
-  return input == "-" || (format != nullptr && format->signature.empty());
+std::vector<FormatOptionUse> FormatOptionsGiven(const Options& options, const std::vector<const Format*>& written,
+                                                const std::vector<std::string>& inputs) {
+  std::vector<FormatOptionUse> uses;
+  for (const OptionInfo& option : AllOptions()) {
+    if (option.commands != nullptr || !options.Given(option.name)) continue;
+    FormatOptionUse use{option.name, false, false, false, false};
+    for (const Format& format : AllFormats()) {
+      const bool writing = HasWord(format.writeOptions, option.name);
+      const bool reading = HasWord(format.readOptions, option.name);
+      use.writing = use.writing || writing;
+      use.reading = use.reading || reading;
+      use.written = use.written || (writing && std::count(written.begin(), written.end(), &format) != 0);
+      use.read = use.read || (reading && std::any_of(inputs.begin(), inputs.end(),
+                                                     [&](const std::string& input) { return MayRead(format, input); }));
+    }
+    uses.push_back(use);
+  }
+  return uses;
 }
 
 std::string WriteGreyPicture(const std::string& path, const GreyPicture& picture, const WriteSettings& settings,

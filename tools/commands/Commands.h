@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/Formats.h"
 #include "commandline/CommandLine.h"
+#include "formats/Formats.h"
 #include "shared/MemoryBudget.h"
 #include "shared/Messages.h"
 #include "shared/OutputFile.h"
@@ -42,9 +42,19 @@ std::string ApplyFrom(const std::string& path, const Options& options, Picture& 
 // must agree with (else an error line), or --from's (default rgb).
 std::string ModelOf(const std::string& path, const ModelRecord& record, const Options& options, Model& model);
 
-// Whether an input may be raw planes: a .yuv name, or '-' (which is when
-// the raw options are given).
-bool MayBeRaw(const std::string& input);
+// How a run uses an option given that formats take (see
+// Format::writeOptions and readOptions).
+struct FormatOptionUse {
+  std::string name;
+  bool writing;  // formats take it to write
+  bool reading;  // formats take it to read
+  bool written;  // a format this run writes takes it
+  bool read;     // an input this run reads may be in a format that takes it
+};
+// Each option given that formats take, in the option table's order;
+// `written`: the formats this run writes.
+std::vector<FormatOptionUse> FormatOptionsGiven(const Options& options, const std::vector<const Format*>& written,
+                                                const std::vector<std::string>& inputs);
 
 // Refuses, before any file is opened, an output that would put picture
 // bytes on a terminal (a usage error) or names a descriptor that is not
@@ -64,8 +74,9 @@ std::string RefusalForPicture(const std::string& path, const Picture& picture, c
 std::string WriteError(const std::string& path, std::FILE* stream, const std::string& encoderError);
 void TellNotes(const NoteList& notes, Progress& progress);
 
-// PNG with the options' compression and quality.
-WriteSettings PngSettings(const Options& options);
+// How outputs are written with the options given: as PNG, until a command
+// chooses a format.
+WriteSettings WriteSettingsFor(const Options& options);
 
 // Writes through OutputFile (see there), refusing first, with nothing
 // written, what the format cannot hold (see RefusalFor; transparency in a

@@ -221,18 +221,14 @@ std::string RunJob(const Job& job, const Options& options, const Mask* mask, Mem
     if (frames == nullptr) return result.error;
     // A stream's rate, interlacing and pixel shape come from its first
     // input; a later one with other fields is refused, another rate noted.
-    WriteSettings& settings = sink.Settings();
+    StreamInfo& stream = sink.Settings().stream;
     const StreamInfo& info = frames->Info();
     if (k == 0) {
-      settings.rate = options.fps.value_or(info.rate.value_or(FrameRate{}));
-      settings.interlace = info.interlace;
-      settings.aspect = info.aspect;
-    } else if (info.interlace != settings.interlace) {
+      stream = info;
+    } else if (info.interlace != stream.interlace) {
       return path + " is interlaced otherwise (I" + std::string(1, info.interlace) + ") than " + job.inputs.front() +
-             " (I" + std::string(1, settings.interlace) + "): a stream's frames have one interlacing; nothing written";
-    } else if (info.rate && !options.fps &&
-               (info.rate->numerator != settings.rate.numerator ||
-                info.rate->denominator != settings.rate.denominator)) {
+             " (I" + std::string(1, stream.interlace) + "): a stream's frames have one interlacing; nothing written";
+    } else if (info.rate && !options.Given("--fps") && *info.rate != stream.rate.value_or(FrameRate{})) {
       progress.Note(path + " runs at " + std::to_string(info.rate->numerator) + ":" +
                     std::to_string(info.rate->denominator) +
                     " frames a second; the stream is written at the first "
@@ -346,8 +342,7 @@ CommandError ProbeSizes(const Options& options, const std::vector<Job>& jobs, st
 // How every output is written, and the refusals that need no input: a
 // format that cannot hold the result the options ask for, or the sampling.
 CommandError ChooseSettings(const Options& options, const std::string& output, WriteSettings& settings) {
-  settings = PngSettings(options);
-  settings.layout = LayoutOf(options.sampling, options.siting);
+  settings = WriteSettingsFor(options);
   if (options.outDir.empty()) {
     const std::string error = ChooseFormat(output, options.imageFormat, settings.format);
     if (!error.empty()) return {error, kExitUsage};
@@ -362,7 +357,7 @@ CommandError ChooseSettings(const Options& options, const std::string& output, W
   std::string error = RefusalFor(format, result, shown);
   if (!error.empty()) return {error + "; nothing written", kExitUsage};
   if (options.Given("--sampling")) {
-    error = SamplingRefusal(format, options.sampling, shown);
+    error = SamplingRefusal(format, *options.given.Get<SamplingChoice>("--sampling"), shown);
     if (!error.empty()) return {error, kExitUsage};
   }
   return {};
@@ -458,38 +453,36 @@ CommandError ListJobs(const Options& options, std::vector<Job>& jobs, std::uint6
 
 // One note for each option given that has no effect in this run.
 void NoteOptionsWithoutEffect(const Options& options, const std::vector<Job>& jobs, Progress& progress) {
-  auto shapedHere = [&](const std::string& option) {
-    return std::any_of(jobs.begin(), jobs.end(),
-                       [&](const Job& job) { return Shapes(*job.target.settings.format, option); });
-  };
-  auto shapedWhere = [](const std::string& option) {
+  std::vector<const Format*> written;
+  std::vector<std::string> inputs;
+  for (const Job& job : jobs) {
+    written.push_back(job.target.settings.format);
+    inputs.insert(inputs.end(), job.inputs.begin(), job.inputs.end());
+  }
+  // The formats that take an option to write: "JPEG", "YUV4MPEG2 and raw .yuv".
+  auto writtenWith = [](const std::string& option) {
     std::vector<std::string> titles;
     for (const Format& format : AllFormats()) {
-      if (Shapes(format, option)) titles.emplace_back(format.title);
+      if (HasWord(format.writeOptions, option)) titles.emplace_back(format.title);
     }
-    std::string list;
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-      list += (i == 0 ? "" : (i + 1 == titles.size() ? " and " : ", ")) + titles[i];
-    }
-    return list;
+    return JoinWords(titles, ", ", " and ");
   };
-  bool rawInput = false;
-  for (const Job& job : jobs) rawInput = rawInput || std::any_of(job.inputs.begin(), job.inputs.end(), MayBeRaw);
+  auto halves = [&](const char* option) {
+    return Is420(options.given.Get<SamplingChoice>(option).value_or(SamplingChoice::k444));
+  };
   auto note = [&](const std::string& option, const std::string& why) {
     if (options.Given(option)) progress.Note(option + " has no effect: " + why);
   };
-  for (const char* option : {"--quality", "--compression", "--sampling", "--fps"}) {
-    if (!shapedHere(option)) note(option, "it shapes " + shapedWhere(option) + " outputs, and none is written");
-  }
-  const bool reducedOut = options.sampling == SamplingChoice::k420 || options.sampling == SamplingChoice::kNv12;
-  const bool reducedIn =
-      options.inputSampling == SamplingChoice::k420 || options.inputSampling == SamplingChoice::kNv12;
-  if (!(reducedOut && shapedHere("--chroma-siting")) && !(reducedIn && rawInput)) {
-    note("--chroma-siting", "no 4:2:0 chroma is written, and none is read from raw planes");
-  }
-  if (!rawInput) {
-    for (const char* option : {"--input-size", "--input-sampling"}) {
-      note(option, "no input is read as raw planes (a .yuv name, or '-')");
+  for (const FormatOptionUse& use : FormatOptionsGiven(options, written, inputs)) {
+    if (use.name == "--chroma-siting") {
+      // The siting matters only where chroma is halved down as well as across.
+      if (!(halves("--sampling") && use.written) && !(halves("--input-sampling") && use.read)) {
+        note(use.name, "no 4:2:0 chroma is written, and none is read from raw planes");
+      }
+    } else if (use.writing && !use.written) {
+      note(use.name, "it shapes " + writtenWith(use.name) + " outputs, and none is written");
+    } else if (use.reading && !use.read) {
+      note(use.name, "no input is read as raw planes (a .yuv name, or '-')");
     }
   }
   if (options.mask.empty()) note("--mask-threshold", "it applies to a --mask, and none is given");

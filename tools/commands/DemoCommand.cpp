@@ -79,7 +79,8 @@ int RunDemo(const Options& options) {
 
   const Picture chart = MakeChart();
   Progress progress(1);
-  error = WritePicture((dir / "chart.png").string(), chart, PngSettings(options), progress, nullptr, OutputName::kMade);
+  error = WritePicture((dir / "chart.png").string(), chart, WriteSettingsFor(options), progress, nullptr,
+                       OutputName::kMade);
   if (!error.empty()) return Fail(error);
 
   std::printf("Round trip RGB -> model -> RGB on the %dx%d chart (absolute error per channel)\n", chart.width,
@@ -93,16 +94,16 @@ int RunDemo(const Options& options) {
       error = RoundTrip(chart, model, exact, converted, back);
       const std::string stem = std::string("chart-") + NameOf(model) + (exact ? "-exact" : "-fast");
       if (error.empty()) {
-        error = WritePicture((dir / (stem + ".png")).string(), converted, PngSettings(options), progress, nullptr,
+        error = WritePicture((dir / (stem + ".png")).string(), converted, WriteSettingsFor(options), progress, nullptr,
                              OutputName::kMade);
       }
       if (error.empty()) {
-        error = WritePicture((dir / (stem + "-back.png")).string(), back, PngSettings(options), progress, nullptr,
+        error = WritePicture((dir / (stem + "-back.png")).string(), back, WriteSettingsFor(options), progress, nullptr,
                              OutputName::kMade);
       }
       if (error.empty() && exact) {
         error = WriteGreyPicture((dir / (std::string("planes-") + NameOf(model) + ".png")).string(), Planes(converted),
-                                 PngSettings(options), progress, nullptr, OutputName::kMade);
+                                 WriteSettingsFor(options), progress, nullptr, OutputName::kMade);
       }
       if (!error.empty()) return Fail(error);
       int maxError[3] = {};

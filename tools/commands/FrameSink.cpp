@@ -93,7 +93,9 @@ std::string FrameSink::Add(const Picture& frame, MemoryBudget::Account* memory) 
   const std::string path = NameOfFrame(number);
   std::string error = RefusalForPicture(path, frame, format);
   if (!error.empty()) return error;
-  if (target_.settings.layout.sampling == ChromaSampling::k420 && target_.settings.interlace != 'p') {
+  const WriteSettings& settings = target_.settings;
+  if (Is420(settings.given.Get<SamplingChoice>("--sampling").value_or(SamplingChoice::k444)) &&
+      settings.stream.interlace != 'p') {
     return "an interlaced stream is not written 4:2:0 (its chroma would mix the fields): write --sampling 422 or "
            "444; nothing written";
   }

@@ -6,7 +6,7 @@ namespace cstool {
 int RunPlanes(const Options& options) {
   if (options.operands.size() != 2) return Fail("planes takes INPUT OUTPUT", kExitUsage);
   if (options.model == Model::kRGB) return Fail("--model is yuv or ycbcr", kExitUsage);
-  WriteSettings settings = PngSettings(options);
+  WriteSettings settings = WriteSettingsFor(options);
   const std::string& input = options.operands[0];
   const std::string& output = options.operands[1];
   std::string error = ChooseFormat(output, options.imageFormat, settings.format);
@@ -16,17 +16,11 @@ int RunPlanes(const Options& options) {
   error = InputFiles::Of({input}).Refusal(output);
   if (!error.empty()) return Fail(error);
   Progress progress(1);
-  const Format& format = *settings.format;
-  for (const char* option : {"--quality", "--compression"}) {
-    if (options.Given(option) && !Shapes(format, option)) {
-      progress.Note(std::string(option) + " has no effect: the output is " + format.title);
-    }
-  }
-  const bool raw = MayBeRaw(input);
-  for (const char* option : {"--input-size", "--input-sampling", "--chroma-siting"}) {
-    if (options.Given(option) && !raw) {
-      progress.Note(std::string(option) + " has no effect: the input is not read as raw planes");
-    }
+  for (const FormatOptionUse& use : FormatOptionsGiven(options, {settings.format}, {input})) {
+    if (use.written || use.read) continue;
+    progress.Note(use.name + " has no effect: " +
+                  (use.reading ? std::string("the input is not read as raw planes")
+                               : std::string("the output is ") + settings.format->title));
   }
   MemoryBudget budget(MemoryBudgetBytes(options));
   MemoryBudget::Account memory(&budget);

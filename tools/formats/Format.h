@@ -1,21 +1,24 @@
-// What a file format is to the tool: one row (Format) that owns its name,
-// suffixes, first bytes, reader, writers, what it can hold and its line of
-// help; and the frame reader and writer every format gives.
+// What a file format is to the tool: one row (Format), which each format's
+// own file defines, naming what it holds, the options it takes, its reader
+// and its writers; and the frame reader and writer every format gives.
 #pragma once
 
+#include <any>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "formats/ChromaSampling.h"
-#include "formats/jpeg/JpegSettings.h"
-#include "formats/png/PngCompression.h"
+#include "formats/Sampling.h"
 #include "shared/MemoryBudget.h"
 #include "shared/Messages.h"
+#include "shared/Names.h"
 #include "shared/Picture.h"
 
 namespace cstool {
@@ -27,25 +30,30 @@ class InputFile;
 // 512 MiB at 4 bytes each.
 inline constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 27;
 
-// How a stream's chroma planes are laid out: sampled how, sited where (for
-// 4:2:0), and for raw 4:2:0 whether U and V are interleaved in one plane
-// (NV12) rather than one after the other.
-struct PlaneLayout {
-  ChromaSampling sampling = ChromaSampling::k444;
-  ChromaSiting siting = ChromaSiting::kCenter;
-  bool interleaved = false;
+// The options a run was given, by name ("--quality"), each with the value
+// the option table made of it (none for a flag and for the options the
+// commands read themselves). A format reads the ones it takes.
+class GivenOptions {
+ public:
+  void Set(const std::string& option, std::any value = {}) { values_[option] = std::move(value); }
+  bool Given(const std::string& option) const { return values_.count(option) != 0; }
+  // The value given, or nothing when the option was not given.
+  template <typename T>
+  std::optional<T> Get(const std::string& option) const {
+    const auto found = values_.find(option);
+    const T* value = found == values_.end() ? nullptr : std::any_cast<T>(&found->second);
+    return value != nullptr ? std::optional<T>(*value) : std::nullopt;
+  }
+
+ private:
+  std::map<std::string, std::any> values_;
 };
 
-// The samplings --sampling and --input-sampling name.
-enum class SamplingChoice { k444, k422, k420, kNv12 };
-PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting);
-// "444", "422", "420" or "nv12", as the options name it.
-const char* SamplingName(SamplingChoice choice);
-
-// A frame rate as YUV4MPEG2 writes it: frames per `denominator` seconds.
+// A frame rate: frames per `denominator` seconds.
 struct FrameRate {
   std::uint32_t numerator = 25;
   std::uint32_t denominator = 1;
+  bool operator==(const FrameRate&) const = default;
 };
 
 // What an input says besides its frames.
@@ -53,7 +61,6 @@ struct StreamInfo {
   std::optional<FrameRate> rate;        // a stream's own rate
   char interlace = 'p';                 // YUV4MPEG2's I tag: p, t or b
   std::string aspect = "1:1";           // YUV4MPEG2's A tag: the pixels' shape
-  PlaneLayout layout;                   // as its planes are stored
   std::optional<std::uint64_t> frames;  // how many, where the size tells
 };
 
@@ -64,10 +71,9 @@ struct ReadOptions {
   // allocated: the decoder's memory, the metadata, and the picture's share
   // (see AdmitPicture). None: no limit.
   MemoryBudget::Account* memory = nullptr;
-  // For raw planes, which say nothing of themselves.
-  std::optional<std::pair<std::uint32_t, std::uint32_t>> inputSize;
-  std::optional<SamplingChoice> inputSampling;
-  ChromaSiting siting = ChromaSiting::kCenter;
+  // For the formats that read with options (raw planes say nothing of
+  // themselves): see Format::readOptions.
+  GivenOptions given;
   // The model the user gave (--from), for an input whose header does not
   // say its range: no note is then due.
   bool modelGiven = false;
@@ -102,16 +108,12 @@ class FrameReader {
 
 struct Format;
 
-// How an output is written: its format, and that format's settings.
+// How an output is written: its format, and what shapes it.
 struct WriteSettings {
   const Format* format = nullptr;  // none: PNG
-  Compression compression = Compression::kDefault;
-  int quality = kDefaultJpegQuality;
-  int threads = 1;  // for compressing one large PNG
-  PlaneLayout layout;
-  FrameRate rate;
-  char interlace = 'p';
-  std::string aspect = "1:1";
+  GivenOptions given;              // see Format::writeOptions
+  int threads = 1;                 // for compressing one large picture
+  StreamInfo stream;               // what the first input said: carried to a stream written
 };
 
 // What a writer is given besides the picture.
@@ -133,37 +135,40 @@ class FrameWriter {
 // What a format holds, as flags.
 enum HeldModel : unsigned { kHoldsRgb = 1U << 0, kHoldsYuv = 1U << 1, kHoldsYCbCr = 1U << 2, kHoldsMixed = 1U << 3 };
 unsigned HeldFlagOf(Model model);
-inline constexpr unsigned SamplingFlag(SamplingChoice choice) { return 1U << static_cast<unsigned>(choice); }
 
-// One file format. Adding one takes a reader and writers in a file of its
-// own, a row in the table (Formats.cpp), a line in the build file, and the
-// README's regenerated table of formats.
+// One file format, defined at the end of its own file with named fields
+// and listed in Formats.cpp. Adding one takes that file, its lines in the
+// list and in the build file, and the README's regenerated table.
 struct Format {
   const char* name;      // as --format takes it
   const char* title;     // as messages name it
   const char* suffixes;  // space-separated, the first used for made names
   const char* help;      // what it holds, one line for the help and the README
   // The first bytes that tell it apart; empty for a format told only by
-  // its name or the options (raw planes).
-  std::string_view signature;
+  // its suffix or by the option `readWhenGiven`.
+  std::string_view signature = {};
+  const char* readWhenGiven = nullptr;
   // Opens a reader on the input at its start, reading the header; nothing,
   // with result.error set, when it is refused.
   std::unique_ptr<FrameReader> (*openReader)(InputFile& input, const ReadOptions& options, ReadResult& result);
   std::unique_ptr<FrameWriter> (*openWriter)(std::FILE* stream);
   // Writes a grey picture (the planes command); none: it holds none.
-  std::string (*writeGrey)(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
-  unsigned models;    // HeldModel flags; kHoldsMixed also keeps the selection
-  bool alpha;         // keeps transparency
-  unsigned metadata;  // the MetadataKind flags it holds
-  std::uint64_t maxIccBytes;
-  std::uint64_t maxExifBytes;
-  bool manyFrames;        // a stream of frames; otherwise one picture a file
-  unsigned samplings;     // SamplingFlag of each it writes
-  const char* modelsWhy;  // why it holds only the models it does, or ""
-  const char* shapedBy;   // the options that shape what it writes, space-separated
+  std::string (*writeGrey)(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) = nullptr;
+  unsigned models;             // HeldModel flags; kHoldsMixed also keeps the selection
+  const char* modelsWhy = "";  // why it holds only the models it does
+  bool alpha = false;          // keeps transparency
+  unsigned metadata = 0;       // the MetadataKind flags it holds
+  std::uint64_t maxIccBytes = UINT64_MAX;
+  std::uint64_t maxExifBytes = UINT64_MAX;
+  bool manyFrames = false;                                  // a stream of frames; otherwise one picture a file
+  unsigned samplings = SamplingFlag(SamplingChoice::k444);  // SamplingFlag of each it writes
+  // The options it takes, space-separated: to write (the commands that
+  // write it take them), and to read (the commands that read files do). An
+  // option given that no format of a run takes is noted as without effect.
+  const char* writeOptions = "";
+  const char* readOptions = "";
+  // The numbers its help and its options' help name in braces ("{quality}").
+  std::span<const Named<std::uint64_t>> helpNumbers = {};
 };
-
-// Whether `option` shapes what `format` writes.
-bool Shapes(const Format& format, const std::string& option);
 
 }  // namespace cstool

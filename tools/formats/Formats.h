@@ -1,9 +1,10 @@
-// The table of formats, and everything done by going through its rows:
-// telling an input's format by its first bytes, choosing an output's by its
-// name, refusing what a format cannot hold, leaving out the metadata it
-// cannot hold, and the lists the help and README show.
+// The formats, and everything done by going through their rows: telling
+// an input's format by its first bytes, choosing an output's by its name,
+// refusing what a format cannot hold, leaving out the metadata it cannot
+// hold, and the lists the help and README show.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -13,7 +14,10 @@
 
 namespace cstool {
 
-std::span<const Format> AllFormats();
+// The formats in their order (Formats.cpp), PNG first: `for (const Format&
+// format : AllFormats())`.
+using FormatRow = std::reference_wrapper<const Format>;
+std::span<const FormatRow> AllFormats();
 const Format& PngFormat();
 
 const Format* FormatNamed(const std::string& name);
@@ -21,6 +25,8 @@ const Format* FormatNamed(const std::string& name);
 const Format* FormatBySuffix(const std::string& path);
 // The suffix for names the tool makes: ".png", ".jpg", ".y4m", ".yuv".
 std::string SuffixOf(const Format& format);
+// The stream formats' suffixes: ".y4m, .yuv".
+std::string StreamSuffixes();
 // "png (.png), jpeg (.jpg .jpeg), y4m (.y4m), raw (.yuv)".
 std::string FormatList();
 
@@ -44,10 +50,14 @@ bool HasTransparency(const Picture& picture);
 // RGB profile is always left out: the outputs are colour pictures).
 unsigned KeptMetadata(const Metadata& metadata, const Format& format, const std::string& path, NoteList& notes);
 
-// Opens the input's frames, its format told by its first bytes, or for raw
-// planes by a .yuv name or the raw options (--input-size). Nothing, with
-// result.error set, when it is refused.
+// Opens the input's frames, its format told by its first bytes, or for a
+// format told by none (raw planes) by its suffix or its Format::readWhenGiven
+// option. Nothing, with result.error set, when it is refused.
 std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& options, ReadResult& result);
+// Whether an input named `path` may be read as `format`: any input as a
+// format told by its first bytes; as one told by none, a name with its
+// suffix, or '-'.
+bool MayRead(const Format& format, const std::string& path);
 
 // One picture: an input's first frame, refused when it holds more.
 ReadResult ReadImage(const std::string& path, const ReadOptions& options, Picture& picture);

@@ -49,6 +49,24 @@ std::uint64_t Read(InputFile& input, std::vector<std::uint8_t>& into) { return i
 
 }  // namespace
 
+PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting) {
+  switch (choice) {
+    case SamplingChoice::k422:
+      return {ChromaSampling::k422, ChromaSiting::kLeft, false};
+    case SamplingChoice::k420:
+      return {ChromaSampling::k420, siting, false};
+    case SamplingChoice::kNv12:
+      return {ChromaSampling::k420, siting, true};
+    default:
+      return {ChromaSampling::k444, ChromaSiting::kCenter, false};
+  }
+}
+
+PlaneLayout WrittenLayout(const GivenOptions& given) {
+  return LayoutOf(given.Get<SamplingChoice>("--sampling").value_or(SamplingChoice::k444),
+                  given.Get<ChromaSiting>("--chroma-siting").value_or(ChromaSiting::kCenter));
+}
+
 PlaneFrameReader::PlaneFrameReader(InputFile& input, const ReadOptions& options, std::uint32_t width,
                                    std::uint32_t height, const PlaneLayout& layout)
     : input_(input),

@@ -10,11 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "formats/ChromaSampling.h"
 #include "formats/Format.h"
 
 namespace cstool {
 
 class InputFile;
+
+// How a frame's chroma planes are laid out: sampled how, sited where (for
+// 4:2:0), and for 4:2:0 whether U and V are interleaved in one plane (NV12)
+// rather than one after the other.
+struct PlaneLayout {
+  ChromaSampling sampling = ChromaSampling::k444;
+  ChromaSiting siting = ChromaSiting::kCenter;
+  bool interleaved = false;
+};
+PlaneLayout LayoutOf(SamplingChoice choice, ChromaSiting siting);
+// The layout --sampling and --chroma-siting ask a stream written for.
+PlaneLayout WrittenLayout(const GivenOptions& given);
 
 // Reads frames stored as planes from an input, one at a time, bringing the
 // chroma to every pixel (see ChromaSampling.h).

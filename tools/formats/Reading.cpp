@@ -12,24 +12,12 @@
 namespace cstool {
 namespace {
 
-class OnePictureOut : public FrameWriter {
- public:
-  OnePictureOut(std::FILE* stream, PictureWriteFunction write) : stream_(stream), write_(write) {}
-  std::string Write(const Picture& frame, const WriteContext& context) override {
-    return write_(stream_, frame, context);
-  }
-
- private:
-  std::FILE* stream_;
-  PictureWriteFunction write_;
-};
-
-// Raw planes have no first bytes to tell them: a .yuv name does, or the
-// options that only raw planes need.
-const Format* RawFormat(const InputFile& input, const ReadOptions& options) {
+// A format with no first bytes to tell it (raw planes): its suffix tells
+// it, or its option.
+const Format* UnsignedFormat(const InputFile& input, const ReadOptions& options) {
   for (const Format& format : AllFormats()) {
     if (!format.signature.empty()) continue;
-    if (FormatBySuffix(input.Path()) == &format || options.inputSize) return &format;
+    if (FormatBySuffix(input.Path()) == &format || options.given.Given(format.readWhenGiven)) return &format;
   }
   return nullptr;
 }
@@ -37,7 +25,7 @@ const Format* RawFormat(const InputFile& input, const ReadOptions& options) {
 std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, ReadResult& result) {
   // Raw planes are whatever bytes they hold: a .yuv name, or '-' with the
   // raw options, is read as planes without a look at its first bytes.
-  if (const Format* raw = RawFormat(input, options); raw != nullptr) {
+  if (const Format* raw = UnsignedFormat(input, options); raw != nullptr) {
     if (FormatBySuffix(input.Path()) == raw || input.Path() == "-") return raw->openReader(input, options, result);
   }
   std::size_t longest = 0;
@@ -53,17 +41,25 @@ std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, 
     result.error = "cannot read " + input.Path() + ": " + input.Reason();
     return nullptr;
   }
-  if (const Format* raw = RawFormat(input, options)) return raw->openReader(input, options, result);
+  if (const Format* raw = UnsignedFormat(input, options)) return raw->openReader(input, options, result);
   std::vector<std::string> titles;
+  std::string rawHint;
   for (const Format& format : AllFormats()) {
-    if (!format.signature.empty()) titles.emplace_back(format.title);
+    if (!format.signature.empty()) {
+      titles.emplace_back(format.title);
+    } else {
+      rawHint = " (raw planes are read from a " + SuffixOf(format) + " name, or with " + format.readWhenGiven + ")";
+    }
   }
-  result.error = input.Path() + " is not a " + JoinWords(titles) +
-                 " file (raw planes are read from a .yuv name, or with --input-size)";
+  result.error = input.Path() + " is not a " + JoinWords(titles) + " file" + rawHint;
   return nullptr;
 }
 
 }  // namespace
+
+bool MayRead(const Format& format, const std::string& path) {
+  return !format.signature.empty() || path == "-" || FormatBySuffix(path) == &format;
+}
 
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,
                             std::uint64_t maxPixels) {
@@ -110,10 +106,6 @@ std::unique_ptr<FrameReader> OpenFrames(InputFile& input, const ReadOptions& opt
   std::unique_ptr<FrameReader> frames;
   WithinMemory(input, result, [&] { frames = Open(input, options, result); });
   return frames;
-}
-
-std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFunction write) {
-  return std::make_unique<OnePictureOut>(stream, write);
 }
 
 ReadResult ReadImage(InputFile& input, const ReadOptions& options, Picture& picture) {

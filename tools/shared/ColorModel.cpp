@@ -15,24 +15,6 @@ std::size_t RowBytes(std::int32_t width) { return (static_cast<std::size_t>(widt
 
 }  // namespace
 
-std::optional<Model> ParseModel(const std::string& name) {
-  for (const Model model : kEveryModel) {
-    if (name == NameOf(model)) return model;
-  }
-  return std::nullopt;
-}
-
-const char* NameOf(Model model) {
-  switch (model) {
-    case Model::kYUV:
-      return "yuv";
-    case Model::kYCbCr:
-      return "ycbcr";
-    default:
-      return "rgb";
-  }
-}
-
 std::int32_t FormatCodeOf(Model model) {
   switch (model) {
     case Model::kYUV:

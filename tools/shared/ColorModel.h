@@ -9,14 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "shared/Names.h"
+
 namespace cstool {
 
 enum class Model { kRGB, kYUV, kYCbCr };
 inline constexpr Model kEveryModel[] = {Model::kRGB, Model::kYUV, Model::kYCbCr};
 
 // Models by their names, as files record them and options take them.
-std::optional<Model> ParseModel(const std::string& name);
-const char* NameOf(Model model);
+inline constexpr Named<Model> kModelNames[] = {{"rgb", Model::kRGB}, {"yuv", Model::kYUV}, {"ycbcr", Model::kYCbCr}};
+inline std::optional<Model> ParseModel(const std::string& name) { return ValueNamed(kModelNames, name); }
+inline const char* NameOf(Model model) { return NameIn(kModelNames, model); }
 std::int32_t FormatCodeOf(Model model);
 
 struct ModelRecord {

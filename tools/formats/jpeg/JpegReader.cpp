@@ -13,7 +13,7 @@
 #include <new>
 
 #include "formats/Formats.h"
-#include "formats/jpeg/JpegSettings.h"
+#include "formats/jpeg/JpegFormat.h"
 #include "shared/InputFile.h"
 
 namespace cstool {

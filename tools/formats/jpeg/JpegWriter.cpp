@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "formats/Formats.h"
-#include "formats/jpeg/JpegSettings.h"
+#include "formats/jpeg/JpegFormat.h"
 
 namespace cstool {
 namespace {
@@ -131,9 +131,13 @@ std::string Write(std::FILE* stream, Source source, MemoryBudget::Account* memor
   return std::fflush(stream) == 0 ? std::string() : std::string("write failed");
 }
 
+int QualityOf(const WriteSettings& settings) {
+  return settings.given.Get<int>("--quality").value_or(kDefaultJpegQuality);
+}
+
 std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context) {
   return Write(stream,
-               {picture.width, picture.height, picture.bgra.data(), 4, context.settings.quality, &picture.metadata,
+               {picture.width, picture.height, picture.bgra.data(), 4, QualityOf(context.settings), &picture.metadata,
                 context.keep, true},
                context.memory);
 }
@@ -144,7 +148,7 @@ std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream) { return OnePictu
 
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
   return Write(stream,
-               {picture.width, picture.height, picture.grey.data(), 1, context.settings.quality, nullptr, 0, true},
+               {picture.width, picture.height, picture.grey.data(), 1, QualityOf(context.settings), nullptr, 0, true},
                context.memory);
 }
 

@@ -5,9 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "shared/Names.h"
+
 namespace cstool {
 
 enum class Compression { kFast, kDefault, kBest };
+// As --compression takes them.
+inline constexpr Named<Compression> kCompressionNames[] = {
+    {"fast", Compression::kFast}, {"default", Compression::kDefault}, {"best", Compression::kBest}};
 
 // The rows as the picture holds them: 1 byte a pixel (grey) or 4 (B, G, R,
 // A), written as grey, RGB, or RGBA when `keepAlpha`.

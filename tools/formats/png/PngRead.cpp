@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "formats/Formats.h"
-#include "formats/png/PngCommon.h"
+#include "formats/png/PngFormat.h"
 #include "shared/InputFile.h"
 #include "shared/Messages.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "formats/Formats.h"
-#include "formats/png/PngCommon.h"
 #include "formats/png/PngCompression.h"
+#include "formats/png/PngFormat.h"
 
 namespace cstool {
 namespace {
@@ -190,9 +190,13 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   return {};
 }
 
+Compression CompressionOf(const WriteSettings& settings) {
+  return settings.given.Get<Compression>("--compression").value_or(Compression::kDefault);
+}
+
 std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context) {
   WriteJob job{{picture.width, picture.height, picture.bgra.data(), 4, picture.hasAlpha},
-               context.settings.compression,
+               CompressionOf(context.settings),
                ModelText(picture.record),
                {},
                &picture.metadata,
@@ -208,7 +212,7 @@ std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream) { return OnePictur
 
 std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
   WriteJob job{{picture.width, picture.height, picture.grey.data(), 1, false},
-               context.settings.compression,
+               CompressionOf(context.settings),
                {},
                {},
                nullptr,

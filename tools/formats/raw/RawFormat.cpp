@@ -16,23 +16,25 @@ class RawFrames : public FrameReader {
 
   std::string Open() {
     const std::string& path = input_.Path();
-    if (!options_.inputSize || !options_.inputSampling || !options_.modelGiven) {
+    const auto size = options_.given.Get<std::pair<std::uint32_t, std::uint32_t>>("--input-size");
+    const auto sampling = options_.given.Get<SamplingChoice>("--input-sampling");
+    if (!size || !sampling || !options_.modelGiven) {
       return path +
-             " is read as raw planes, which say nothing of themselves: give --input-size WxH, --input-sampling "
-             "444|422|420|nv12 and --from yuv|ycbcr";
+             " is read as raw planes, which say nothing of themselves: give --input-size WxH, --input-sampling " +
+             JoinWords(NamesOf(kSamplingNames), "|", "|") + " and --from yuv|ycbcr";
     }
-    width_ = options_.inputSize->first;
-    height_ = options_.inputSize->second;
-    info_.layout = LayoutOf(*options_.inputSampling, options_.siting);
+    width_ = size->first;
+    height_ = size->second;
     const std::string refusal = CheckPixelLimit(path, width_, height_, options_.maxPixels);
     if (!refusal.empty()) return refusal;
-    planes_.emplace(input_, options_, width_, height_, info_.layout);
+    const ChromaSiting siting = options_.given.Get<ChromaSiting>("--chroma-siting").value_or(ChromaSiting::kCenter);
+    planes_.emplace(input_, options_, width_, height_, LayoutOf(*sampling, siting));
     const std::uint64_t frameBytes = planes_->FrameBytes();
     if (const auto left = input_.RemainingBytes()) {
       if (*left % frameBytes != 0) {
         return path + " is " + std::to_string(*left) + " bytes, not a whole number of " + std::to_string(width_) + "x" +
-               std::to_string(height_) + " " + SamplingName(*options_.inputSampling) + " frames of " +
-               std::to_string(frameBytes) + " bytes";
+               std::to_string(height_) + " " + SamplingName(*sampling) + " frames of " + std::to_string(frameBytes) +
+               " bytes";
       }
       info_.frames = *left / frameBytes;
     }
@@ -59,7 +61,8 @@ class RawWriter : public FrameWriter {
   explicit RawWriter(std::FILE* stream) : stream_(stream) {}
   std::string Write(const Picture& frame, const WriteContext& context) override {
     const std::string error = size_.Check(frame);
-    return error.empty() ? WritePlaneFrame(stream_, frame, context.settings.layout, context.memory) : error;
+    return error.empty() ? WritePlaneFrame(stream_, frame, WrittenLayout(context.settings.given), context.memory)
+                         : error;
   }
 
  private:
@@ -77,5 +80,24 @@ std::unique_ptr<FrameReader> OpenRawReader(InputFile& input, const ReadOptions& 
 }
 
 std::unique_ptr<FrameWriter> OpenRawWriter(std::FILE* stream) { return std::make_unique<RawWriter>(stream); }
+
+extern constinit const Format kRawFormat{
+    .name = "raw",
+    .title = "raw .yuv",
+    .suffixes = ".yuv",
+    .help =
+        "yuv or ycbcr frames as bare planes, Y then U then V (or UV interleaved, --sampling nv12), with no header: "
+        "reading needs --input-size, --input-sampling and --from",
+    .readWhenGiven = "--input-size",
+    .openReader = OpenRawReader,
+    .openWriter = OpenRawWriter,
+    .models = kHoldsYuv | kHoldsYCbCr,
+    .modelsWhy = "its frames hold luma and colour-difference planes",
+    .manyFrames = true,
+    .samplings = SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) |
+                 SamplingFlag(SamplingChoice::k420) | SamplingFlag(SamplingChoice::kNv12),
+    .writeOptions = "--sampling --chroma-siting",
+    .readOptions = "--input-size --input-sampling --chroma-siting",
+};
 
 }  // namespace cstool

@@ -202,8 +202,7 @@ class Y4mFrames : public FrameReader {
     info_.rate = header.rate;
     info_.interlace = header.interlace;
     info_.aspect = header.aspect;
-    info_.layout = {chroma->sampling, chroma->siting, false};
-    planes_.emplace(input_, options_, width_, height_, info_.layout);
+    planes_.emplace(input_, options_, width_, height_, PlaneLayout{chroma->sampling, chroma->siting, false});
     // Where every frame line is the plain "FRAME", the size tells how many.
     const std::uint64_t frameBytes = 6 + planes_->FrameBytes();
     if (const auto left = input_.RemainingBytes(); left && *left % frameBytes == 0) info_.frames = *left / frameBytes;
@@ -261,14 +260,18 @@ class Y4mWriter : public FrameWriter {
 
   std::string Write(const Picture& frame, const WriteContext& context) override {
     const WriteSettings& settings = context.settings;
+    const PlaneLayout layout = WrittenLayout(settings.given);
     const Model model = frame.record.model.value_or(Model::kRGB);
     const std::string error = size_.Check(frame);
     if (!error.empty()) return error;
     if (frames_ == 0) {
       model_ = model;
+      // --fps, else the first input's rate, else the default.
+      const FrameRate rate =
+          settings.given.Get<FrameRate>("--fps").value_or(settings.stream.rate.value_or(FrameRate{}));
       if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A%s C%s XCOLORRANGE=%s\n", kMagic, frame.width, frame.height,
-                       settings.rate.numerator, settings.rate.denominator, settings.interlace, settings.aspect.c_str(),
-                       TagOf(settings.layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
+                       rate.numerator, rate.denominator, settings.stream.interlace, settings.stream.aspect.c_str(),
+                       TagOf(layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
         return "write failed";
       }
     } else if (model != model_) {
@@ -276,7 +279,7 @@ class Y4mWriter : public FrameWriter {
     }
     ++frames_;
     if (std::fputs("FRAME\n", stream_) < 0) return "write failed";
-    return WritePlaneFrame(stream_, frame, settings.layout, context.memory);
+    return WritePlaneFrame(stream_, frame, layout, context.memory);
   }
 
  private:
@@ -296,5 +299,23 @@ std::unique_ptr<FrameReader> OpenY4mReader(InputFile& input, const ReadOptions& 
 }
 
 std::unique_ptr<FrameWriter> OpenY4mWriter(std::FILE* stream) { return std::make_unique<Y4mWriter>(stream); }
+
+extern constinit const Format kY4mFormat{
+    .name = "y4m",
+    .title = "YUV4MPEG2",
+    .suffixes = ".y4m",
+    .help =
+        "yuv or ycbcr video frames for video tools: 8-bit planes sampled 4:4:4, 4:2:2 or 4:2:0 (--sampling), "
+        "XCOLORRANGE=FULL for yuv, LIMITED for ycbcr",
+    .signature = std::string_view("YUV4MPEG2 ", 10),
+    .openReader = OpenY4mReader,
+    .openWriter = OpenY4mWriter,
+    .models = kHoldsYuv | kHoldsYCbCr,
+    .modelsWhy = "its frames hold luma and colour-difference planes",
+    .manyFrames = true,
+    .samplings =
+        SamplingFlag(SamplingChoice::k444) | SamplingFlag(SamplingChoice::k422) | SamplingFlag(SamplingChoice::k420),
+    .writeOptions = "--sampling --chroma-siting --fps",
+};
 
 }  // namespace cstool

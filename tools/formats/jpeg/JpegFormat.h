@@ -1,5 +1,12 @@
-// JPEG's settings and limits, which the help states.
+// JPEG: its settings and limits, and its reader and writers, which its row
+// (JpegFormat.cpp) names.
 #pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "formats/Format.h"
 
 namespace cstool {
 
@@ -13,5 +20,9 @@ inline constexpr int kMaxJpegScans = 500;
 // segments hold.
 inline constexpr unsigned long long kMaxJpegExifBytes = 65533 - 6;
 inline constexpr unsigned long long kMaxJpegIccBytes = 255ULL * (65533 - 14);
+
+std::unique_ptr<FrameReader> OpenJpegReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream);
+std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
 
 }  // namespace cstool

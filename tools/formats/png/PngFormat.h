@@ -1,6 +1,6 @@
-// What the PNG reader and writer share: the tool's own chunks, libpng's
-// error reporting by long jump, and libpng's memory taken from a job's
-// account.
+// PNG: its reader and writers, which its row (PngFormat.cpp) names, and
+// what they share: the tool's own chunks, libpng's error reporting by long
+// jump, and libpng's memory taken from a job's account.
 #pragma once
 
 #include <png.h>
@@ -8,8 +8,10 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "formats/Format.h"
 #include "shared/MemoryBudget.h"
 
 namespace cstool {
@@ -44,5 +46,9 @@ struct PngMemory {
 };
 png_voidp AllocateForPng(png_structp png, png_alloc_size_t size);
 void FreeForPng(png_structp png, png_voidp block);
+
+std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result);
+std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream);
+std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
 
 }  // namespace cstool

@@ -1,7 +1,9 @@
-#include "formats/png/PngCommon.h"
+#include "formats/png/PngFormat.h"
 
 #include <cstdlib>
 #include <cstring>
+
+#include "formats/png/PngCompression.h"
 
 namespace cstool {
 namespace {
@@ -43,5 +45,35 @@ void FreeForPng(png_structp png, png_voidp pointer) {
   auto* memory = static_cast<PngMemory*>(png_get_mem_ptr(png));
   if (memory->account != nullptr) memory->account->Shrink(bytes);
 }
+
+namespace {
+
+constexpr Named<std::uint64_t> kPngHelpNumbers[] = {
+    {"sample-rows", kSampleRows},
+    {"saving", kThoroughSavingPercent},
+    {"slice-mib", kMinSlicedBytes >> 20},
+    {"slice-rows", kMinSliceRows},
+    {"chunk-mib", std::uint64_t{kMaxChunkBytes} >> 20},
+};
+
+}  // namespace
+
+extern constinit const Format kPngFormat{
+    .name = "png",
+    .title = "PNG",
+    .suffixes = ".png",
+    .help =
+        "any result, with alpha and metadata; the model (and a mask's selection) is recorded, so the way back "
+        "needs no --from",
+    .signature = std::string_view("\x89PNG\r\n\x1a\n", 8),
+    .openReader = OpenPngReader,
+    .openWriter = OpenPngWriter,
+    .writeGrey = WriteGreyPng,
+    .models = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed,
+    .alpha = true,
+    .metadata = kEveryMetadataKind,
+    .writeOptions = "--compression",
+    .helpNumbers = kPngHelpNumbers,
+};
 
 }  // namespace cstool
