@@ -90,36 +90,7 @@ void WritePngWith(const std::string& path, const Metadata& metadata) {
 // A colour JPEG with an ICC profile (in several segments when large), EXIF
 // and a density in dots per inch.
 std::string JpegWith(const std::vector<std::uint8_t>& icc, const std::vector<std::uint8_t>& exif, int dpi) {
-  jpeg_compress_struct encoder{};
-  jpeg_error_mgr errors{};
-  encoder.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&encoder);
-  unsigned char* bytes = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&encoder, &bytes, &size);
-  encoder.image_width = 16;
-  encoder.image_height = 8;
-  encoder.input_components = 3;
-  encoder.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&encoder);
-  encoder.density_unit = 1;
-  encoder.X_density = static_cast<UINT16>(dpi);
-  encoder.Y_density = static_cast<UINT16>(dpi);
-  jpeg_start_compress(&encoder, TRUE);
-  jpeg_write_icc_profile(&encoder, icc.data(), static_cast<unsigned int>(icc.size()));
-  std::vector<JOCTET> app1 = {'E', 'x', 'i', 'f', 0, 0};
-  app1.insert(app1.end(), exif.begin(), exif.end());
-  jpeg_write_marker(&encoder, JPEG_APP0 + 1, app1.data(), static_cast<unsigned int>(app1.size()));
-  std::vector<JSAMPLE> row(std::size_t{16} * 3, 128);
-  while (encoder.next_scanline < encoder.image_height) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&encoder, rows, 1);
-  }
-  jpeg_finish_compress(&encoder);
-  jpeg_destroy_compress(&encoder);
-  std::string file(reinterpret_cast<const char*>(bytes), size);
-  std::free(bytes);
-  return file;
+  return EncodeJpeg({.width = 16, .height = 8, .icc = icc, .exif = exif, .dpi = dpi});
 }
 
 void ExpectTextsEqual(const std::vector<Metadata::Text>& got, const std::vector<Metadata::Text>& want,

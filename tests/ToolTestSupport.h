@@ -282,7 +282,12 @@ struct JpegSettings {
   int hSample = 1;     // the first component's sampling factors
   int vSample = 1;
   bool progressive = false;
-  std::vector<jpeg_scan_info> scans;  // a scan script of its own, when not empty
+  std::vector<jpeg_scan_info> scans = {};  // a scan script of its own, when not empty
+  // Markers: an ICC profile (in as many segments as it needs), EXIF, and a
+  // density in dots per inch; each when given.
+  std::vector<std::uint8_t> icc = {};
+  std::vector<std::uint8_t> exif = {};
+  int dpi = 0;
 };
 
 // Encodes a smooth pattern with libjpeg.
@@ -307,7 +312,20 @@ inline std::string EncodeJpeg(const JpegSettings& settings) {
     encoder.scan_info = settings.scans.data();
     encoder.num_scans = static_cast<int>(settings.scans.size());
   }
+  if (settings.dpi > 0) {
+    encoder.density_unit = 1;
+    encoder.X_density = static_cast<UINT16>(settings.dpi);
+    encoder.Y_density = static_cast<UINT16>(settings.dpi);
+  }
   jpeg_start_compress(&encoder, TRUE);
+  if (!settings.icc.empty()) {
+    jpeg_write_icc_profile(&encoder, settings.icc.data(), static_cast<unsigned int>(settings.icc.size()));
+  }
+  if (!settings.exif.empty()) {
+    std::vector<JOCTET> app1 = {'E', 'x', 'i', 'f', 0, 0};
+    app1.insert(app1.end(), settings.exif.begin(), settings.exif.end());
+    jpeg_write_marker(&encoder, JPEG_APP0 + 1, app1.data(), static_cast<unsigned int>(app1.size()));
+  }
   std::vector<JSAMPLE> row(static_cast<std::size_t>(settings.width * settings.components));
   while (encoder.next_scanline < encoder.image_height) {
     for (std::size_t i = 0; i < row.size(); ++i) {
