@@ -1,7 +1,9 @@
 // colorspace: converts pictures, video frames and single colours between
 // RGB, YUV and YCbCr with the ColorSpace library, and shows what a
-// conversion does. The table of commands is here; what they share is in
-// shared/, the file formats in formats/, the commands in commands/.
+// conversion does. The table of commands is here; the options, their
+// parsing and the texts made from the tables are in commandline/, the
+// commands in commands/, the file formats in formats/, and what every room
+// shares in shared/.
 #include <malloc.h>
 
 #include <cstdio>
@@ -22,7 +24,7 @@ using namespace cstool;
 constexpr int kLargeBlockBytes = 256 << 10;
 
 // The commands, one row each; their options are declared in
-// shared/CommandLine.cpp. Help texts: see CommandInfo.
+// commandline/CommandLine.cpp. Help texts: see CommandInfo.
 constexpr CommandInfo kCommands[] = {
     {"convert", "convert pictures and video frames; the output's name chooses its format",
      "usage: colorspace convert --to MODEL [OPTIONS] INPUT OUTPUT\n"

@@ -15,8 +15,9 @@
 namespace cstool {
 namespace {
 
-// The values of the options that take one of a few and that no format
-// names.
+// The names of the values of --chroma-siting and of pixel's --format. The
+// other options that take one of a few take names declared where they mean
+// something: models, samplings, PNG's compressions.
 constexpr Named<ChromaSiting> kSitings[] = {{"center", ChromaSiting::kCenter}, {"left", ChromaSiting::kLeft}};
 constexpr Named<PixelFormat> kPixelFormats[] = {
     {"text", PixelFormat::kText}, {"hex", PixelFormat::kHex}, {"csv", PixelFormat::kCsv}};
@@ -216,7 +217,7 @@ const OptionInfo kOptions[] = {
        const std::size_t x = v.find('x');
        const auto width = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(0, x));
        const auto height = x == std::string::npos ? std::nullopt : PositiveNumber(v.substr(x + 1));
-       if (!width || !height || *width > kMaxPngSide || *height > kMaxPngSide) {
+       if (!width || !height || *width > kMaxPictureSide || *height > kMaxPictureSide) {
          return std::string("--input-size takes WxH, as 1920x1080");
        }
        o.given.Set("--input-size", std::pair(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height)));

@@ -31,8 +31,9 @@ int Fail(const std::string& message, int status = kExitFailure);
 // The budget of --max-memory, or of half the machine's memory.
 std::uint64_t MemoryBudgetBytes(const Options& options);
 
-// What the options say about reading: the pixel limit, the raw planes'
-// size and sampling, whether the model was given; memory from `memory`.
+// What the options say about reading: the pixel limit, the options given
+// (for the formats that read with them), whether the model was given;
+// memory from `memory`.
 ReadOptions ReadOptionsFor(const Options& options, MemoryBudget::Account* memory);
 // A picture of planes that does not say its model takes --from's; an
 // error line when --from does not give one.
@@ -62,7 +63,8 @@ std::vector<FormatOptionUse> FormatOptionsGiven(const Options& options, const st
 CommandError CheckOutputTarget(const std::string& output);
 
 // Reads a picture within --max-pixels, taking its memory from `memory`,
-// passing its notes to `progress`; returns an error line.
+// passing its notes to `progress`, and gives it --from's model where it
+// needs one (see ApplyFrom); returns an error line.
 std::string ReadPicture(const std::string& path, const Options& options, MemoryBudget::Account& memory,
                         Picture& picture, Progress& progress);
 
@@ -80,7 +82,7 @@ WriteSettings WriteSettingsFor(const Options& options);
 
 // Writes through OutputFile (see there), refusing first, with nothing
 // written, what the format cannot hold (see RefusalFor; transparency in a
-// JPEG or YUV4MPEG2), and leaving out with a note the metadata it cannot
+// format without alpha), and leaving out with a note the metadata it cannot
 // hold (see KeptMetadata); the writer's memory comes from `memory` (none:
 // no limit). Returns an error line naming `path`.
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,

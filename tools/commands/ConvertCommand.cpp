@@ -113,8 +113,9 @@ std::string MakePlan(const std::string& path, const ModelRecord& record, const O
 
 // A mask pixel selects when its brightest of red, green and blue exceeds
 // --mask-threshold and the pixel is not fully transparent: a mask is an rgb
-// picture, and one that records another model, or a YUV4MPEG2 file, is
-// refused (its black has chroma 128, which would select).
+// picture, and one that records another model, or a file of planes
+// (YUV4MPEG2, raw), is refused (its black has chroma 128, which would
+// select).
 std::string LoadMask(const Options& options, MemoryBudget::Account& memory, Mask& loaded, Progress& progress) {
   std::vector<std::uint8_t>& mask = loaded.selection;
   loaded.path = options.mask;

@@ -1,5 +1,6 @@
-// Chroma planes at reduced resolution (YUV4MPEG2 4:2:0 and 4:2:2), brought
-// to one value per pixel when read and reduced again when written.
+// Chroma planes at reduced resolution (4:2:0 and 4:2:2, in YUV4MPEG2 and
+// raw planes), brought to one value per pixel when read and reduced again
+// when written.
 //
 // Reading interpolates bilinearly at the positions the siting states, in
 // integers, rounding once at the end, half up ((sum + half) >> shift);

@@ -23,8 +23,8 @@ const Format* UnsignedFormat(const InputFile& input, const ReadOptions& options)
 }
 
 std::unique_ptr<FrameReader> Open(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  // Raw planes are whatever bytes they hold: a .yuv name, or '-' with the
-  // raw options, is read as planes without a look at its first bytes.
+  // Raw planes are whatever bytes they hold: a .yuv name, or '-' with
+  // --input-size, is read as planes without a look at its first bytes.
   if (const Format* raw = UnsignedFormat(input, options); raw != nullptr) {
     if (FormatBySuffix(input.Path()) == raw || input.Path() == "-") return raw->openReader(input, options, result);
   }

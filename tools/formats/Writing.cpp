@@ -1,5 +1,6 @@
 // What is done by going through the rows to write: refusing what a format
-// cannot hold, and leaving out the metadata it cannot hold.
+// cannot hold and leaving out the metadata it cannot hold; and the writer
+// of the formats that hold one picture.
 #include <bit>
 #include <utility>
 #include <vector>

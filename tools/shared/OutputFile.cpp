@@ -65,7 +65,7 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
+std::string FileNameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
@@ -100,7 +100,7 @@ std::size_t LongestName(const std::string& directory) {
 // fits wherever the target's name fits.
 std::string TemporaryPattern(const std::string& target) {
   const std::string directory = DirectoryOf(target);
-  std::string name = NameOf(target);
+  std::string name = FileNameOf(target);
   const std::string suffix = ".colorspace-XXXXXX";
   const std::size_t limit = LongestName(directory);
   if (1 + name.size() + suffix.size() > limit) name.resize(limit > suffix.size() + 1 ? limit - suffix.size() - 1 : 0);
@@ -271,7 +271,7 @@ std::optional<OutputFile> OutputFile::Open(const std::string& path, OutputName n
     error = "cannot write " + path + ": " + std::strerror(errno) + "; nothing written";
     return std::nullopt;
   }
-  if (NameOf(output.target_).size() > LongestName(DirectoryOf(output.target_))) {
+  if (FileNameOf(output.target_).size() > LongestName(DirectoryOf(output.target_))) {
     error = "cannot write " + path + ": " + std::strerror(ENAMETOOLONG) + "; nothing written";
     return std::nullopt;
   }

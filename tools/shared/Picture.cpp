@@ -66,8 +66,8 @@ std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vec
 }
 
 GreyPicture Planes(const Picture& picture) {
-  // Side by side, unless three widths exceed what a PNG row can hold.
-  const bool sideBySide = 3 * static_cast<std::uint64_t>(picture.width) <= kMaxPngSide;
+  // Side by side, unless three widths make too long a side.
+  const bool sideBySide = 3 * static_cast<std::uint64_t>(picture.width) <= kMaxPictureSide;
   GreyPicture planes;
   planes.width = sideBySide ? 3 * picture.width : picture.width;
   planes.height = sideBySide ? picture.height : 3 * picture.height;

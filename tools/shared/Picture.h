@@ -87,7 +87,8 @@ struct Picture {
   ModelRecord record;
   Metadata metadata;
   // The file holds luma and colour-difference planes but does not say
-  // their range (a YUV4MPEG2 file without XCOLORRANGE): --from decides.
+  // their range (raw planes, or a YUV4MPEG2 file without XCOLORRANGE read
+  // with --from): --from decides.
   bool needsModel = false;
   // Decoded from a lossy file (JPEG): its values carry compression noise.
   bool lossy = false;
@@ -115,11 +116,12 @@ bool Convertible(Model from, Model to);
 std::string ConvertPixels(Picture& picture, Model from, Model to, const std::vector<std::uint8_t>* selection,
                           bool exact);
 
-// The longest side a PNG may have.
-inline constexpr std::uint64_t kMaxPngSide = 0x7FFFFFFF;
+// The longest side a picture may have, read or written: a PNG's longest,
+// so that any frame can be written as a picture.
+inline constexpr std::uint64_t kMaxPictureSide = 0x7FFFFFFF;
 
 // The three components as grey images, first, second, third: side by side,
-// or one above the other when three widths do not fit in a PNG row.
+// or one above the other when three widths would make too long a side.
 GreyPicture Planes(const Picture& picture);
 
 }  // namespace cstool

@@ -2,8 +2,9 @@
 // the file says: any decoder warning (a cut file, damaged data) refuses it
 // in the decoder's own words, the header is read from the stream before
 // anything else (so limits apply before the rest is read), the number of
-// scans and the decoder's own memory are bounded, and the markers before
-// the first scan are kept for the caller.
+// scans and the decoder's own memory are bounded, and of the markers before
+// the first scan the EXIF (APP1) and ICC profile (APP2) ones are kept for
+// the caller.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,8 @@ class InputFile;
 
 class JpegReader {
  public:
-  // The markers kept from the header are taken from `memory` as they are
-  // read (none: no limit).
+  // What is read before the first scan, the markers kept among it, is taken
+  // from `memory` as it is read (none: no limit).
   JpegReader(InputFile& input, int maxScans, MemoryBudget::Account* memory = nullptr);
   ~JpegReader();
   JpegReader(const JpegReader&) = delete;
@@ -29,8 +30,8 @@ class JpegReader {
   // Reads up to the first scan. Returns the reason the file is refused
   // (without its name), or nothing.
   std::string ReadHeader();
-  // Whether ReadHeader failed because the memory budget refused the
-  // markers; its reason is then the budget's, to follow the file's name.
+  // Whether ReadHeader failed because the memory budget refused what it
+  // read; its reason is then the budget's, to follow the file's name.
   bool RefusedByBudget() const;
   std::uint32_t Width() const;
   std::uint32_t Height() const;

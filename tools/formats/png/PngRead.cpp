@@ -184,7 +184,8 @@ void SetMessage(ReadState& state, const std::string& message, bool whole) noexce
   state.error.whole = whole;
 }
 
-// The refusal when the budget turned an allocation down.
+// Whether the budget turned an allocation down; its refusal is then the
+// message.
 bool SetMemoryRefusal(ReadState& state) noexcept {
   if (!state.memory.refused) return false;
   try {
@@ -487,7 +488,8 @@ std::string Admit(ReadState& state, const ReadOptions& limits, std::uint64_t wid
   return refusal;
 }
 
-// Takes the picture's memory once admitted; false when there is none.
+// Takes the picture's share (once) and its memory; false, with the message
+// set, when either is refused.
 bool TakeMemory(ReadState& state, const ReadOptions& limits, png_uint_32 width, png_uint_32 height, Picture& picture,
                 std::vector<png_bytep>& rows) noexcept {
   try {
@@ -508,7 +510,7 @@ bool TakeMemory(ReadState& state, const ReadOptions& limits, png_uint_32 width, 
 // Each row holds its palette indices in its first bytes; they become
 // B, G, R, A in place, from the row's end, where nothing is read again.
 // Returns the highest index used; one past the palette is expanded as
-// black and transparent, for the caller to refuse.
+// black, for the caller to refuse.
 int ExpandPalette(Picture& picture, const png_color* colours, int entries, const png_byte* alpha, int alphas) {
   static constexpr png_color kNoColour{0, 0, 0};
   const auto width = static_cast<std::size_t>(picture.width);

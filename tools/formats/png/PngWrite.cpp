@@ -136,7 +136,7 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& s
   png_write_info(png, info);
   if (!parts.empty()) {
     // The pixel data compressed already: written as it is, each slice
-    // given back once written, then the end.
+    // freed once written, then the end.
     for (std::vector<std::uint8_t>& part : parts) {
       for (std::size_t at = 0; at < part.size(); at += kIdatChunkBytes) {
         png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), part.data() + at,

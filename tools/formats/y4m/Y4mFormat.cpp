@@ -19,21 +19,20 @@ constexpr char kMagic[] = "YUV4MPEG2";
 // Far more than any header needs; a longer line is not a header.
 constexpr std::size_t kMaxLineBytes = 4096;
 
-// The chroma tags read, and the ffmpeg pixel format of each.
+// The chroma tags read, and the sampling and siting each stands for.
 struct ChromaTag {
   const char* tag;
   ChromaSampling sampling;
   ChromaSiting siting;
-  const char* pixelFormat;  // as ffmpeg names the studio-range one
 };
 constexpr ChromaTag kChromaTags[] = {
-    {"444", ChromaSampling::k444, ChromaSiting::kCenter, "yuv444p"},
-    {"422", ChromaSampling::k422, ChromaSiting::kLeft, "yuv422p"},
-    {"420jpeg", ChromaSampling::k420, ChromaSiting::kCenter, "yuv420p"},
-    {"420", ChromaSampling::k420, ChromaSiting::kCenter, "yuv420p"},
-    {"420mpeg2", ChromaSampling::k420, ChromaSiting::kLeft, "yuv420p"},
-    {"420paldv", ChromaSampling::k420, ChromaSiting::kTopLeft, "yuv420p"},
-    {"mono", ChromaSampling::kMono, ChromaSiting::kCenter, "gray"},
+    {"444", ChromaSampling::k444, ChromaSiting::kCenter},
+    {"422", ChromaSampling::k422, ChromaSiting::kLeft},
+    {"420jpeg", ChromaSampling::k420, ChromaSiting::kCenter},
+    {"420", ChromaSampling::k420, ChromaSiting::kCenter},
+    {"420mpeg2", ChromaSampling::k420, ChromaSiting::kLeft},
+    {"420paldv", ChromaSampling::k420, ChromaSiting::kTopLeft},
+    {"mono", ChromaSampling::kMono, ChromaSiting::kCenter},
 };
 
 // The tag a layout is written with.
@@ -43,9 +42,9 @@ const char* TagOf(const PlaneLayout& layout) {
   return "444";
 }
 
-// The 8-bit pixel format ffmpeg writes for a tag this reader refuses: the
-// same sampling where it is read, else 4:4:4; full range where the file
-// says so.
+// The 8-bit pixel format to have ffmpeg write for a tag this reader refuses:
+// the same sampling where it is read, else 4:4:4; full range where the
+// file says so.
 std::string PixelFormatFor(const std::string& tag, bool fullRange) {
   std::string format = "yuv444p";
   if (tag.rfind("422", 0) == 0) format = "yuv422p";
@@ -114,8 +113,8 @@ std::string ParseHeader(const std::string& line, Header& header) {
     const char tag = token[0];
     const std::string value = token.substr(1);
     if (tag == 'W' || tag == 'H') {
-      // The longest side a PNG has, so that any frame can be a picture.
-      const auto side = Number(value, kMaxPngSide);
+      // No longer than a picture's side, so that any frame can be a picture.
+      const auto side = Number(value, kMaxPictureSide);
       if (!side) return "its header gives the size " + Printable(token, 40) + ", which is not a picture's size";
       (tag == 'W' ? header.width : header.height) = *side;
       (tag == 'W' ? width : height) = true;
