@@ -86,9 +86,11 @@ struct ReadResult {
 };
 
 // Reads an input's frames in order, one at a time into the same picture.
-// Opening it reads the header, so the size is known before any pixel.
+// Opening it reads the header, so the size is known before any pixel (see
+// OpenReader).
 class FrameReader {
  public:
+  FrameReader(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
   virtual ~FrameReader() = default;
   std::uint32_t Width() const { return width_; }
   std::uint32_t Height() const { return height_; }
@@ -101,6 +103,8 @@ class FrameReader {
   virtual bool MoreFrames() { return false; }
 
  protected:
+  InputFile& input_;
+  ReadOptions options_;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   StreamInfo info_;

@@ -74,11 +74,22 @@ std::string AdmitPicture(const ReadOptions& options, const std::string& path, st
 std::string CheckPixelLimit(const std::string& path, std::uint64_t width, std::uint64_t height,
                             std::uint64_t maxPixels);
 
+// A new `Reader` of the input, opened: its Open(result) reads the header
+// and returns a refusal naming the file (notes go to `result`). Nothing,
+// with result.error set, when it is refused.
+template <typename Reader>
+std::unique_ptr<FrameReader> OpenReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
+  auto reader = std::make_unique<Reader>(input, options);
+  result.error = reader->Open(result);
+  if (!result.error.empty()) return nullptr;
+  return reader;
+}
+
 // The reader of a format that holds one picture: it reads the picture on
 // the first Next.
 class OnePictureReader : public FrameReader {
  public:
-  OnePictureReader() { info_.frames = 1; }
+  OnePictureReader(InputFile& input, const ReadOptions& options) : FrameReader(input, options) { info_.frames = 1; }
   bool Next(Picture& picture, ReadResult& result) final {
     if (done_) return false;
     done_ = true;
@@ -91,6 +102,11 @@ class OnePictureReader : public FrameReader {
  private:
   bool done_ = false;
 };
+
+template <typename Writer>
+std::unique_ptr<FrameWriter> NewWriter(std::FILE* stream) {
+  return std::make_unique<Writer>(stream);
+}
 
 // A writer that writes one picture with `write`.
 using PictureWriteFunction = std::string (*)(std::FILE* stream, const Picture& picture, const WriteContext& context);

@@ -655,9 +655,9 @@ ReadResult ReadPng(ReadState& state, const ReadOptions& limits, Picture& picture
 // file whose first chunk is not one.
 class PngPicture : public OnePictureReader {
  public:
-  PngPicture(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
+  using OnePictureReader::OnePictureReader;
 
-  std::string Open() {
+  std::string Open(ReadResult& /*result*/) {
     unsigned char start[24] = {};
     if (input_.Peek(start, sizeof start) != sizeof start || std::memcmp(start + 12, "IHDR", 4) != 0) return {};
     width_ = BigEndian(start + 16);
@@ -674,18 +674,13 @@ class PngPicture : public OnePictureReader {
     return result.Ok();
   }
 
-  InputFile& input_;
-  ReadOptions options_;
   bool sized_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  auto picture = std::make_unique<PngPicture>(input, options);
-  result.error = picture->Open();
-  if (!result.error.empty()) return nullptr;
-  return picture;
+  return OpenReader<PngPicture>(input, options, result);
 }
 
 }  // namespace cstool

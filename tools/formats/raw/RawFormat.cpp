@@ -12,9 +12,9 @@ namespace {
 
 class RawFrames : public FrameReader {
  public:
-  RawFrames(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
+  using FrameReader::FrameReader;
 
-  std::string Open() {
+  std::string Open(ReadResult& /*result*/) {
     const std::string& path = input_.Path();
     const auto size = options_.given.Get<std::pair<std::uint32_t, std::uint32_t>>("--input-size");
     const auto sampling = options_.given.Get<SamplingChoice>("--input-sampling");
@@ -51,8 +51,6 @@ class RawFrames : public FrameReader {
   }
 
  private:
-  InputFile& input_;
-  ReadOptions options_;
   std::optional<PlaneFrameReader> planes_;
 };
 
@@ -72,15 +70,6 @@ class RawWriter : public FrameWriter {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenRawReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  auto frames = std::make_unique<RawFrames>(input, options);
-  result.error = frames->Open();
-  if (!result.error.empty()) return nullptr;
-  return frames;
-}
-
-std::unique_ptr<FrameWriter> OpenRawWriter(std::FILE* stream) { return std::make_unique<RawWriter>(stream); }
-
 extern constinit const Format kRawFormat{
     .name = "raw",
     .title = "raw .yuv",
@@ -89,8 +78,8 @@ extern constinit const Format kRawFormat{
         "yuv or ycbcr frames as bare planes, Y then U then V (or UV interleaved, --sampling nv12), with no header: "
         "reading needs --input-size, --input-sampling and --from",
     .readWhenGiven = "--input-size",
-    .openReader = OpenRawReader,
-    .openWriter = OpenRawWriter,
+    .openReader = OpenReader<RawFrames>,
+    .openWriter = NewWriter<RawWriter>,
     .models = kHoldsYuv | kHoldsYCbCr,
     .modelsWhy = "its frames hold luma and colour-difference planes",
     .manyFrames = true,

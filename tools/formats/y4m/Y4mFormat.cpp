@@ -146,7 +146,7 @@ std::string ParseHeader(const std::string& line, Header& header) {
 
 class Y4mFrames : public FrameReader {
  public:
-  Y4mFrames(InputFile& input, const ReadOptions& options) : input_(input), options_(options) {}
+  using FrameReader::FrameReader;
 
   // Reads and checks the header; returns the refusal, or nothing.
   std::string Open(ReadResult& result) {
@@ -247,8 +247,6 @@ class Y4mFrames : public FrameReader {
     }
   }
 
-  InputFile& input_;
-  ReadOptions options_;
   std::optional<Model> model_;
   std::optional<PlaneFrameReader> planes_;
 };
@@ -290,15 +288,6 @@ class Y4mWriter : public FrameWriter {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenY4mReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  auto frames = std::make_unique<Y4mFrames>(input, options);
-  result.error = frames->Open(result);
-  if (!result.error.empty()) return nullptr;
-  return frames;
-}
-
-std::unique_ptr<FrameWriter> OpenY4mWriter(std::FILE* stream) { return std::make_unique<Y4mWriter>(stream); }
-
 extern constinit const Format kY4mFormat{
     .name = "y4m",
     .title = "YUV4MPEG2",
@@ -307,8 +296,8 @@ extern constinit const Format kY4mFormat{
         "yuv or ycbcr video frames for video tools: 8-bit planes sampled 4:4:4, 4:2:2 or 4:2:0 (--sampling), "
         "XCOLORRANGE=FULL for yuv, LIMITED for ycbcr",
     .signature = std::string_view("YUV4MPEG2 ", 10),
-    .openReader = OpenY4mReader,
-    .openWriter = OpenY4mWriter,
+    .openReader = OpenReader<Y4mFrames>,
+    .openWriter = NewWriter<Y4mWriter>,
     .models = kHoldsYuv | kHoldsYCbCr,
     .modelsWhy = "its frames hold luma and colour-difference planes",
     .manyFrames = true,

@@ -1,5 +1,9 @@
-#include "formats/jpeg/JpegReader.h"
-
+// JPEG input through libjpeg-turbo's libjpeg interface, trusting nothing
+// the file says: any decoder warning (a cut file, damaged data) refuses it
+// in the decoder's own words, the header is read from the stream before
+// anything else (so limits apply before the rest is read), the number of
+// scans and the decoder's own memory are bounded, and of the markers before
+// the first scan the EXIF (APP1) and ICC profile (APP2) ones are kept.
 // clang-format off
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
@@ -26,9 +30,9 @@ constexpr std::uint64_t kMaxHeaderBytes = std::uint64_t{64} << 20;
 // Room for the decoder's small allocations besides the coefficients.
 constexpr std::uint64_t kDecoderSlackBytes = std::uint64_t{16} << 20;
 
-}  // namespace
-
-struct JpegReader::State {
+// The decoder and its managers, for their callbacks. libjpeg reports errors
+// by long jump: the callbacks write their message here and jump back.
+struct Decoder {
   jpeg_decompress_struct decoder{};
   jpeg_error_mgr errors{};
   jpeg_source_mgr source{};
@@ -36,24 +40,22 @@ struct JpegReader::State {
   std::jmp_buf jump{};
   char message[JMSG_LENGTH_MAX + 64] = {};
   InputFile* input = nullptr;
+  // What is read before the first scan, the markers kept among it, is taken
+  // from this account as it is read (none: no limit).
   MemoryBudget::Account* memory = nullptr;
-  bool refusedByBudget = false;
-  int maxScans = 0;
+  bool refusedByBudget = false;  // the message is then the budget's
   bool created = false;
-  bool headerRead = false;
   bool inHeader = true;
   std::uint64_t bytesRead = 0;
   JOCTET buffer[kBufferBytes] = {};
 };
 
-namespace {
+Decoder* DecoderOf(j_common_ptr common) { return static_cast<Decoder*>(common->client_data); }
 
-JpegReader::State* StateOf(j_common_ptr common) { return static_cast<JpegReader::State*>(common->client_data); }
-
-[[noreturn]] void Refuse(JpegReader::State* state) { std::longjmp(state->jump, 1); }
+[[noreturn]] void Refuse(Decoder* state) { std::longjmp(state->jump, 1); }
 
 [[noreturn]] void OnError(j_common_ptr common) {
-  JpegReader::State* state = StateOf(common);
+  Decoder* state = DecoderOf(common);
   (*common->err->format_message)(common, state->message);
   Refuse(state);
 }
@@ -66,9 +68,9 @@ void OnMessage(j_common_ptr common, int level) {
 }
 
 void OnProgress(j_common_ptr common) {
-  JpegReader::State* state = StateOf(common);
-  if (state->decoder.input_scan_number > state->maxScans) {
-    std::snprintf(state->message, sizeof state->message, "more than %d scans", state->maxScans);
+  Decoder* state = DecoderOf(common);
+  if (state->decoder.input_scan_number > kMaxJpegScans) {
+    std::snprintf(state->message, sizeof state->message, "more than %d scans", kMaxJpegScans);
     Refuse(state);
   }
 }
@@ -76,7 +78,7 @@ void OnProgress(j_common_ptr common) {
 void InitSource(j_decompress_ptr /*decoder*/) {}
 
 boolean FillInputBuffer(j_decompress_ptr decoder) {
-  JpegReader::State* state = StateOf(reinterpret_cast<j_common_ptr>(decoder));
+  Decoder* state = DecoderOf(reinterpret_cast<j_common_ptr>(decoder));
   std::size_t got = state->input->Read(state->buffer, sizeof state->buffer);
   state->bytesRead += got;
   if (state->inHeader && state->bytesRead > kMaxHeaderBytes) {
@@ -127,62 +129,11 @@ void TermSource(j_decompress_ptr /*decoder*/) {}
 
 std::uint64_t RoundUp(std::uint64_t value, std::uint64_t step) { return (value + step - 1) / step * step; }
 
-}  // namespace
-
-JpegReader::JpegReader(InputFile& input, int maxScans, MemoryBudget::Account* memory)
-    : state_(std::make_unique<State>()) {
-  State& state = *state_;
-  state.input = &input;
-  state.memory = memory;
-  state.maxScans = maxScans;
-  state.decoder.err = jpeg_std_error(&state.errors);
-  state.errors.error_exit = OnError;
-  state.errors.emit_message = OnMessage;
-  state.source.init_source = InitSource;
-  state.source.fill_input_buffer = FillInputBuffer;
-  state.source.skip_input_data = SkipInputData;
-  state.source.resync_to_restart = jpeg_resync_to_restart;
-  state.source.term_source = TermSource;
-  state.progress.progress_monitor = OnProgress;
-}
-
-JpegReader::~JpegReader() {
-  if (state_->created) jpeg_destroy_decompress(&state_->decoder);
-}
-
-std::string JpegReader::ReadHeader() {
-  State& state = *state_;
-  if (setjmp(state.jump) != 0) return state.message;
-  state.decoder.client_data = &state;  // kept by jpeg_create_decompress
-  jpeg_create_decompress(&state.decoder);
-  state.created = true;
-  state.decoder.src = &state.source;
-  state.decoder.progress = &state.progress;
-  // Only what is kept: EXIF (APP1) and the ICC profile (APP2).
-  jpeg_save_markers(&state.decoder, JPEG_APP0 + 1, 0xFFFF);
-  jpeg_save_markers(&state.decoder, JPEG_APP0 + 2, 0xFFFF);
-  jpeg_read_header(&state.decoder, TRUE);
-  state.inHeader = false;
-  state.headerRead = true;
-  // The decoder asks for its big buffers all at once; beyond this it
-  // refuses the file instead of allocating.
-  state.decoder.mem->max_memory_to_use = static_cast<long>(DecoderBytes() + kDecoderSlackBytes);
-  return {};
-}
-
-bool JpegReader::RefusedByBudget() const { return state_->refusedByBudget; }
-
-std::uint32_t JpegReader::Width() const { return state_->decoder.image_width; }
-std::uint32_t JpegReader::Height() const { return state_->decoder.image_height; }
-
-bool JpegReader::Cmyk() const {
-  return state_->decoder.jpeg_color_space == JCS_CMYK || state_->decoder.jpeg_color_space == JCS_YCCK;
-}
-
-std::uint64_t JpegReader::DecoderBytes() const {
-  const jpeg_decompress_struct& decoder = state_->decoder;
+// What the decoder needs besides the pixels: for progressive and other
+// multi-scan files, every coefficient of the picture.
+std::uint64_t DecoderBytes(jpeg_decompress_struct& decoder) {
   std::uint64_t bytes = 0;
-  if (jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&decoder)) != 0) {
+  if (jpeg_has_multiple_scans(&decoder) != 0) {
     for (int c = 0; c < decoder.num_components; ++c) {
       const jpeg_component_info& component = decoder.comp_info[c];
       bytes += RoundUp(component.width_in_blocks, static_cast<std::uint64_t>(component.h_samp_factor)) *
@@ -193,24 +144,11 @@ std::uint64_t JpegReader::DecoderBytes() const {
   return bytes;
 }
 
-std::string JpegReader::ReadPixels(std::uint8_t* bgra) {
-  State& state = *state_;
-  if (setjmp(state.jump) != 0) return state.message;
-  state.decoder.out_color_space = JCS_EXT_BGRA;
-  jpeg_start_decompress(&state.decoder);
-  const std::size_t rowBytes = std::size_t{4} * state.decoder.output_width;
-  while (state.decoder.output_scanline < state.decoder.output_height) {
-    JSAMPROW row = bgra + rowBytes * state.decoder.output_scanline;
-    jpeg_read_scanlines(&state.decoder, &row, 1);
-  }
-  jpeg_finish_decompress(&state.decoder);
-  return {};
-}
-
-std::vector<std::uint8_t> JpegReader::Exif() const {
+// The EXIF data: the first APP1 segment that holds it, from its TIFF header
+// on.
+std::vector<std::uint8_t> Exif(const jpeg_decompress_struct& decoder) {
   static constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
-  if (!state_->headerRead) return {};
-  for (jpeg_saved_marker_ptr marker = state_->decoder.marker_list; marker != nullptr; marker = marker->next) {
+  for (jpeg_saved_marker_ptr marker = decoder.marker_list; marker != nullptr; marker = marker->next) {
     if (marker->marker == JPEG_APP0 + 1 && marker->data_length > sizeof kExifHeader &&
         std::memcmp(marker->data, kExifHeader, sizeof kExifHeader) == 0) {
       return {marker->data + sizeof kExifHeader, marker->data + marker->data_length};
@@ -219,10 +157,10 @@ std::vector<std::uint8_t> JpegReader::Exif() const {
   return {};
 }
 
-std::vector<std::uint8_t> JpegReader::IccProfile(bool& damaged) {
-  State& state = *state_;
+// The ICC profile (APP2, possibly in several segments), or nothing when
+// there is none or it is damaged (`damaged` then set).
+std::vector<std::uint8_t> IccProfile(Decoder& state, bool& damaged) {
   damaged = false;
-  if (!state.headerRead) return {};
   JOCTET* data = nullptr;
   unsigned int length = 0;
   // A damaged profile is a warning, which the error manager turns into a
@@ -240,35 +178,25 @@ std::vector<std::uint8_t> JpegReader::IccProfile(bool& damaged) {
   return profile;
 }
 
-bool JpegReader::Density(int& unit, int& x, int& y) const {
-  const jpeg_decompress_struct& decoder = state_->decoder;
-  if (!state_->headerRead || decoder.saw_JFIF_marker == 0) return false;
-  unit = decoder.density_unit;
-  x = decoder.X_density;
-  y = decoder.Y_density;
-  return true;
-}
-
-namespace {
-
 // What a JPEG's markers say, as PNG keeps it; a note when part of it was
 // dropped.
-Metadata JpegMetadata(JpegReader& reader, std::string& note) {
+Metadata JpegMetadata(Decoder& state, std::string& note) {
   Metadata metadata;
   bool damaged = false;
-  metadata.icc = reader.IccProfile(damaged);
+  metadata.icc = IccProfile(state, damaged);
   if (!metadata.icc.empty()) metadata.iccName = "ICC profile";
   if (damaged) note = "its ICC profile is damaged and was dropped";
-  metadata.exif = reader.Exif();
-  int unit = 0;
-  int x = 0;
-  int y = 0;
-  if (reader.Density(unit, x, y) && x > 0 && y > 0) {
+  const jpeg_decompress_struct& decoder = state.decoder;
+  metadata.exif = Exif(decoder);
+  // The JFIF density: unit 0 aspect ratio, 1 dots per inch, 2 per centimetre.
+  const int x = decoder.X_density;
+  const int y = decoder.Y_density;
+  if (decoder.saw_JFIF_marker != 0 && x > 0 && y > 0) {
     // PNG counts pixels per metre: 300 dots per inch are 11811.
-    if (unit == 1) {
+    if (decoder.density_unit == 1) {
       metadata.density = Metadata::Density{static_cast<std::uint32_t>(std::lround(x / 0.0254)),
                                            static_cast<std::uint32_t>(std::lround(y / 0.0254)), 1};
-    } else if (unit == 2) {
+    } else if (decoder.density_unit == 2) {
       metadata.density = Metadata::Density{static_cast<std::uint32_t>(x) * 100, static_cast<std::uint32_t>(y) * 100, 1};
     } else if (x != y) {
       metadata.density = Metadata::Density{static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 0};
@@ -277,31 +205,86 @@ Metadata JpegMetadata(JpegReader& reader, std::string& note) {
   return metadata;
 }
 
-// A JPEG as a reader of one frame: the header on opening (so that the size
-// and the limits are known before the pixels), the pixels on Next.
-class JpegFrame : public OnePictureReader {
+// A JPEG as a reader of one picture: the header on opening (so that the
+// size and the limits are known before the pixels), the pixels on Next.
+class JpegPicture : public OnePictureReader {
  public:
-  JpegFrame(InputFile& input, const ReadOptions& options)
-      : input_(input), options_(options), reader_(input, kMaxJpegScans, options.memory) {}
+  JpegPicture(InputFile& input, const ReadOptions& options) : OnePictureReader(input, options) {
+    state_.input = &input;
+    state_.memory = options.memory;
+    state_.decoder.err = jpeg_std_error(&state_.errors);
+    state_.errors.error_exit = OnError;
+    state_.errors.emit_message = OnMessage;
+    state_.source.init_source = InitSource;
+    state_.source.fill_input_buffer = FillInputBuffer;
+    state_.source.skip_input_data = SkipInputData;
+    state_.source.resync_to_restart = jpeg_resync_to_restart;
+    state_.source.term_source = TermSource;
+    state_.progress.progress_monitor = OnProgress;
+  }
+  JpegPicture(const JpegPicture&) = delete;
+  JpegPicture& operator=(const JpegPicture&) = delete;
+  ~JpegPicture() override {
+    if (state_.created) jpeg_destroy_decompress(&state_.decoder);
+  }
 
-  std::string Open() {
+  std::string Open(ReadResult& /*result*/) {
     const std::string& path = input_.Path();
-    const std::string error = reader_.ReadHeader();
-    if (!error.empty())
-      return reader_.RefusedByBudget() ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
-    if (reader_.Cmyk()) return path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
-    width_ = reader_.Width();
-    height_ = reader_.Height();
+    const std::string error = ReadHeader();
+    if (!error.empty()) return state_.refusedByBudget ? path + " " + error : path + ": unreadable JPEG (" + error + ")";
+    const J_COLOR_SPACE space = state_.decoder.jpeg_color_space;
+    if (space == JCS_CMYK || space == JCS_YCCK) {
+      return path + " is a CMYK JPEG; only colour (RGB) and grey JPEG files are read";
+    }
+    width_ = state_.decoder.image_width;
+    height_ = state_.decoder.image_height;
     return CheckPixelLimit(path, width_, height_, options_.maxPixels);
   }
 
  private:
+  // Reads up to the first scan. Returns the reason the file is refused
+  // (without its name), or nothing.
+  std::string ReadHeader() {
+    if (setjmp(state_.jump) != 0) return state_.message;
+    state_.decoder.client_data = &state_;  // kept by jpeg_create_decompress
+    jpeg_create_decompress(&state_.decoder);
+    state_.created = true;
+    state_.decoder.src = &state_.source;
+    state_.decoder.progress = &state_.progress;
+    // Only what is kept: EXIF (APP1) and the ICC profile (APP2).
+    jpeg_save_markers(&state_.decoder, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&state_.decoder, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&state_.decoder, TRUE);
+    state_.inHeader = false;
+    // The decoder asks for its big buffers all at once; beyond this it
+    // refuses the file instead of allocating.
+    state_.decoder.mem->max_memory_to_use = static_cast<long>(DecoderBytes(state_.decoder) + kDecoderSlackBytes);
+    return {};
+  }
+
+  // Decodes every pixel into `bgra` (4 * width bytes a row, alpha 255) and
+  // reads on to the end of the picture. Returns the reason for a refusal,
+  // or nothing.
+  std::string ReadPixels(std::uint8_t* bgra) {
+    if (setjmp(state_.jump) != 0) return state_.message;
+    jpeg_decompress_struct& decoder = state_.decoder;
+    decoder.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&decoder);
+    const std::size_t rowBytes = std::size_t{4} * decoder.output_width;
+    while (decoder.output_scanline < decoder.output_height) {
+      JSAMPROW row = bgra + rowBytes * decoder.output_scanline;
+      jpeg_read_scanlines(&decoder, &row, 1);
+    }
+    jpeg_finish_decompress(&decoder);
+    return {};
+  }
+
   bool ReadPicture(Picture& picture, ReadResult& result) override {
     const std::string& path = input_.Path();
-    result.error = AdmitPicture(options_, path, width_, height_, reader_.DecoderBytes());
+    result.error = AdmitPicture(options_, path, width_, height_, DecoderBytes(state_.decoder));
     if (!result.error.empty()) return false;
     std::string note;
-    picture.metadata = JpegMetadata(reader_, note);
+    picture.metadata = JpegMetadata(state_, note);
     if (!note.empty()) result.notes.push_back(path + ": " + note);
     const std::uint64_t metadataBytes = picture.metadata.icc.size() + picture.metadata.exif.size();
     if (options_.memory != nullptr && !options_.memory->Grow(metadataBytes)) {
@@ -316,7 +299,7 @@ class JpegFrame : public OnePictureReader {
     picture.record = ModelRecord{};
     picture.needsModel = false;
     picture.bgra.resize(std::size_t{4} * width_ * height_);
-    const std::string error = reader_.ReadPixels(picture.bgra.data());
+    const std::string error = ReadPixels(picture.bgra.data());
     if (!error.empty()) {
       picture = Picture{};
       result.error = path + ": unreadable JPEG (" + error + ")";
@@ -325,18 +308,13 @@ class JpegFrame : public OnePictureReader {
     return true;
   }
 
-  InputFile& input_;
-  ReadOptions options_;
-  JpegReader reader_;
+  Decoder state_;
 };
 
 }  // namespace
 
 std::unique_ptr<FrameReader> OpenJpegReader(InputFile& input, const ReadOptions& options, ReadResult& result) {
-  auto frame = std::make_unique<JpegFrame>(input, options);
-  result.error = frame->Open();
-  if (!result.error.empty()) return nullptr;
-  return frame;
+  return OpenReader<JpegPicture>(input, options, result);
 }
 
 }  // namespace cstool
