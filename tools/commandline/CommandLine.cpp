@@ -47,6 +47,18 @@ std::vector<std::string> ChoicesOf(const CommandInfo& /*command*/) {
   return NamesOf(kTable);
 }
 
+// The applying of a flag, and of an option whose value is kept as given.
+template <bool Options::*kField>
+std::string Flag(const std::string& /*value*/, Options& options) {
+  options.*kField = true;
+  return {};
+}
+template <std::string Options::*kField>
+std::string Text(const std::string& value, Options& options) {
+  options.*kField = value;
+  return {};
+}
+
 // Model names ignore case on the command line (files record them in
 // lower case).
 std::string ModelValue(const std::string& option, const std::string& value, std::optional<Model>& into) {
@@ -101,11 +113,7 @@ const OptionInfo kOptions[] = {
      "yuv or ycbcr: what an RGB picture is shown in (default yuv)",
      [](const std::string& v, Options& o) { return ModelValue("--model", v, o.model); }, Completion::kChoices},
     {"--exact", nullptr, nullptr, "convert pixel",
-     "convert by the exact path instead of the fast one. {fast-path} {exact-path}",
-     [](const std::string&, Options& o) {
-       o.exact = true;
-       return std::string();
-     },
+     "convert by the exact path instead of the fast one. {fast-path} {exact-path}", Flag<&Options::exact>,
      Completion::kNothing},
     {"--mask", "MASK", nullptr, "convert",
      "convert exactly only the pixels the mask selects: a mask is an rgb picture (one recorded as yuv, ycbcr or "
@@ -114,39 +122,24 @@ const OptionInfo kOptions[] = {
      "that it is mixed and keeps the selection; converting it back without --mask uses that selection. A mask that "
      "selects nothing is refused. Given again for a mixed file whose selection chunk another program dropped, it "
      "restores the selection.",
-     [](const std::string& v, Options& o) {
-       o.mask = v;
-       return std::string();
-     },
-     Completion::kFile},
+     Text<&Options::mask>, Completion::kFile},
     {"--mask-threshold", "N", nullptr, "convert",
      "0 to 254 (default 0: any pixel not black selects); a JPEG mask's noise near black selects too, so a note "
      "suggests {jpeg-mask-threshold} for one",
      [](const std::string& v, Options& o) {
-       const bool zero = v == "0";
-       const auto threshold = PositiveNumber(v);
-       if (!zero && (!threshold || *threshold > 254)) {
-         return std::string("--mask-threshold takes a number from 0 to 254");
-       }
-       o.maskThreshold = zero ? 0 : static_cast<int>(*threshold);
+       const auto threshold = v == "0" ? std::optional<std::uint64_t>(0) : PositiveNumber(v);
+       if (!threshold || *threshold > 254) return std::string("--mask-threshold takes a number from 0 to 254");
+       o.maskThreshold = static_cast<int>(*threshold);
        return std::string();
      },
      Completion::kNothing},
     {"--forget-selection", nullptr, nullptr, "convert",
      "for a mixed file whose selection chunk was dropped: forget its record, and take it as --from says",
-     [](const std::string&, Options& o) {
-       o.forgetSelection = true;
-       return std::string();
-     },
-     Completion::kNothing},
+     Flag<&Options::forgetSelection>, Completion::kNothing},
     {"--out-dir", "DIR", nullptr, "convert",
      "write DIR/NAME.png (or the suffix of --format) for each input; DIR is made if it is missing, but not its "
      "parent",
-     [](const std::string& v, Options& o) {
-       o.outDir = v;
-       return std::string();
-     },
-     Completion::kDirectory},
+     Text<&Options::outDir>, Completion::kDirectory},
     {"--format", "", FormatNames, "convert planes",
      "the output's format, for '-', devices and names without a known suffix (default for '-', devices and FIFOs: "
      "png); it must agree with a known suffix",
@@ -241,11 +234,7 @@ const OptionInfo kOptions[] = {
      "the memory all jobs together may take (default: half of the machine's); a file that does not fit waits for "
      "others to finish, one that never could is refused",
      MaxMemoryValue, Completion::kNothing},
-    {"--help", nullptr, nullptr, "convert planes pixel demo", "print this help",
-     [](const std::string&, Options& o) {
-       o.help = true;
-       return std::string();
-     },
+    {"--help", nullptr, nullptr, "convert planes pixel demo", "print this help", Flag<&Options::help>,
      Completion::kNothing},
 };
 

@@ -25,11 +25,7 @@ std::string Wrap(const std::string& text, std::size_t indent, std::size_t column
   constexpr std::size_t kWidth = 78;
   std::string out;
   std::size_t at = column;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(start, end - start);
+  for (const std::string& word : Split(text, " ")) {
     if (at > indent && at + 1 + word.size() > kWidth) {
       out += '\n';
       out.append(indent, ' ');
@@ -40,7 +36,6 @@ std::string Wrap(const std::string& text, std::size_t indent, std::size_t column
     }
     out += word;
     at += word.size();
-    start = end + 1;
   }
   return out + "\n";
 }
@@ -61,28 +56,18 @@ struct Paragraph {
 };
 std::vector<Paragraph> ParagraphsOf(const std::string& text) {
   std::vector<Paragraph> paragraphs;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find("\n\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string body = text.substr(at, end - at);
+  for (std::string body : Split(text, "\n\n")) {
     while (!body.empty() && body.back() == '\n') body.pop_back();
     Paragraph paragraph;
     if (body.find('\t') != std::string::npos) {
-      std::size_t line = 0;
-      while (line < body.size()) {
-        std::size_t lineEnd = body.find('\n', line);
-        if (lineEnd == std::string::npos) lineEnd = body.size();
-        const std::string item = body.substr(line, lineEnd - line);
+      for (const std::string& item : Split(body, "\n")) {
         const std::size_t tab = item.find('\t');
         paragraph.items.emplace_back(item.substr(0, tab), tab == std::string::npos ? "" : item.substr(tab + 1));
-        line = lineEnd + 1;
       }
     } else {
       paragraph.text = body;
     }
     if (!body.empty()) paragraphs.push_back(paragraph);
-    at = end + 2;
   }
   return paragraphs;
 }
@@ -226,13 +211,8 @@ std::string FormatTableMarkdown() {
   std::string out = "| Format | Suffixes | What it holds |\n|---|---|---|\n";
   for (const Format& format : AllFormats()) {
     std::string suffixes;
-    std::size_t at = 0;
-    const std::string all = format.suffixes;
-    while (at < all.size()) {
-      std::size_t end = all.find(' ', at);
-      if (end == std::string::npos) end = all.size();
-      suffixes += (suffixes.empty() ? "`" : ", `") + all.substr(at, end - at) + "`";
-      at = end + 1;
+    for (const std::string& suffix : Split(format.suffixes, " ")) {
+      suffixes += (suffixes.empty() ? "`" : ", `") + suffix + "`";
     }
     out += std::string("| `") + format.name + "` | " + suffixes + " | " + WithValues(format.help) + " |\n";
   }
@@ -280,15 +260,9 @@ std::string ManPage(CommandTable commands, const std::string& version) {
   out += ".SH NAME\ncolorspace \\- convert pictures, video frames and colours between RGB, YUV and YCbCr\n";
   out += ".SH SYNOPSIS\n.nf\n";
   for (const CommandInfo& command : commands) {
-    std::string usage = command.usage;
-    std::size_t at = 0;
-    while (at < usage.size()) {
-      std::size_t end = usage.find('\n', at);
-      if (end == std::string::npos) end = usage.size();
-      std::string line = usage.substr(at, end - at);
+    for (const std::string& line : Split(command.usage, "\n")) {
       const std::size_t start = line.find("colorspace");
       if (start != std::string::npos) out += Roff(line.substr(start)) + "\n";
-      at = end + 1;
     }
   }
   out += ".fi\n.SH DESCRIPTION\n" +

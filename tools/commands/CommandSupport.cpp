@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "commands/Commands.h"
+#include "commands/FrameSink.h"
 #include "formats/Formats.h"
 #include "shared/OutputFile.h"
 #include "shared/StandardStreams.h"
@@ -94,16 +95,11 @@ std::string RefusalForPicture(const std::string& path, const Picture& picture, c
 
 std::string WritePicture(const std::string& path, const Picture& picture, const WriteSettings& settings,
                          Progress& progress, MemoryBudget::Account* memory, OutputName name) {
-  const Format& format = settings.format != nullptr ? *settings.format : PngFormat();
-  const std::string refusal = RefusalForPicture(path, picture, format);
-  if (!refusal.empty()) return refusal;
-  NoteList notes;
-  const WriteContext context{settings, memory, KeptMetadata(picture.metadata, format, path, notes), notes};
-  const std::string error = WriteThrough(path, name, [&](std::FILE* stream) {
-    const std::unique_ptr<FrameWriter> writer = format.openWriter(stream);
-    return writer->Write(picture, context);
-  });
-  if (error.empty()) TellNotes(notes, progress);
+  FrameSink sink(Target{Target::Kind::kPicture, path, {}, name, settings, {}});
+  if (settings.format == nullptr) sink.Settings().format = &PngFormat();
+  std::string error = sink.Add(picture, memory);
+  if (error.empty()) error = sink.Finish();
+  if (error.empty()) TellNotes(sink.Notes(), progress);
   return error;
 }
 

@@ -153,19 +153,23 @@ void PlaneFrameReader::ToPicture(Picture& picture) {
   }
 }
 
-std::string StreamSize::Check(const Picture& frame) {
-  if (!known_) {
-    known_ = true;
+std::string PlaneFrameWriter::Write(const Picture& frame, const WriteContext& context) {
+  if (frames_ == 0) {
     width_ = frame.width;
     height_ = frame.height;
+  } else if (frame.width != width_ || frame.height != height_) {
+    return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
+           std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
   }
-  if (frame.width == width_ && frame.height == height_) return {};
-  return "a frame of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) + " among frames of " +
-         std::to_string(width_) + "x" + std::to_string(height_) + ": a stream's frames have one size";
+  const PlaneLayout layout = WrittenLayout(context.settings.given);
+  std::string error = Before(frame, context, layout);
+  if (error.empty()) error = WritePlanes(frame, layout, context.memory);
+  ++frames_;
+  return error;
 }
 
-std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const PlaneLayout& layout,
-                            MemoryBudget::Account* memory) {
+std::string PlaneFrameWriter::WritePlanes(const Picture& picture, const PlaneLayout& layout,
+                                          MemoryBudget::Account* memory) {
   const auto width = static_cast<std::size_t>(picture.width);
   const auto height = static_cast<std::size_t>(picture.height);
   const std::size_t chromaWidth = ChromaWidth(width, layout.sampling);
@@ -176,7 +180,7 @@ std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const Pla
   MemoryBudget::Account::Reservation held(memory);
   if (!held.Grow(bytes)) return memory->Refusal();
   std::vector<std::uint8_t> row(width);
-  auto put = [&](const std::uint8_t* data, std::size_t size) { return std::fwrite(data, 1, size, stream) == size; };
+  auto put = [&](const std::uint8_t* data, std::size_t size) { return std::fwrite(data, 1, size, stream_) == size; };
   for (std::size_t y = 0; y < height; ++y) {
     Component(picture.bgra.data() + 4 * y * width, width, kLumaByte, row.data());
     if (!put(row.data(), width)) return "write failed";

@@ -69,22 +69,29 @@ class PlaneFrameReader {
   std::vector<std::uint8_t> interleaved_;  // NV12's UV plane, as read
 };
 
-// The one size of a stream's frames: the first frame's.
-class StreamSize {
+// Writes frames as planes, laid out as WrittenLayout says, all of the first
+// frame's size; the chroma planes it makes are taken from the writer's
+// memory while they are held. A format puts what goes before a frame's
+// planes in Before.
+class PlaneFrameWriter : public FrameWriter {
  public:
-  // Why `frame` cannot join the stream, or nothing.
-  std::string Check(const Picture& frame);
+  explicit PlaneFrameWriter(std::FILE* stream) : stream_(stream) {}
+  std::string Write(const Picture& frame, const WriteContext& context) final;
+
+ protected:
+  // What goes before the frame's planes: an error text, or nothing.
+  virtual std::string Before(const Picture& /*frame*/, const WriteContext& /*context*/, const PlaneLayout& /*layout*/) {
+    return {};
+  }
+
+  std::FILE* stream_;
+  std::uint64_t frames_ = 0;  // written before this one
 
  private:
-  bool known_ = false;
+  std::string WritePlanes(const Picture& picture, const PlaneLayout& layout, MemoryBudget::Account* memory);
+
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
 };
-
-// Writes one frame's planes for `picture` as `layout` says; the chroma
-// planes it makes are taken from `memory` while they are held. Returns an
-// error text, or nothing.
-std::string WritePlaneFrame(std::FILE* stream, const Picture& picture, const PlaneLayout& layout,
-                            MemoryBudget::Account* memory);
 
 }  // namespace cstool

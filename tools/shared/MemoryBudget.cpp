@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace cstool {
@@ -107,24 +106,6 @@ std::uint64_t MemoryBudget::Account::Held() const {
   if (budget_ == nullptr) return 0;
   const std::lock_guard<std::mutex> lock(budget_->mutex_);
   return held_;
-}
-
-bool MemoryBudget::Account::Reservation::Grow(std::uint64_t bytes) {
-  if (account_ != nullptr && !account_->Grow(bytes)) return false;
-  bytes_ += bytes;
-  return true;
-}
-
-bool MemoryBudget::Account::Reservation::TryGrow(std::uint64_t bytes) {
-  if (account_ != nullptr && !account_->TryGrow(bytes)) return false;
-  bytes_ += bytes;
-  return true;
-}
-
-void MemoryBudget::Account::Reservation::Shrink(std::uint64_t bytes) {
-  bytes = std::min(bytes, bytes_);
-  if (account_ != nullptr) account_->Shrink(bytes);
-  bytes_ -= bytes;
 }
 
 std::string MemoryBudget::Account::Refusal() const {

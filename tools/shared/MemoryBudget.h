@@ -99,11 +99,19 @@ class MemoryBudget::Account::Reservation {
   Reservation& operator=(const Reservation&) = delete;
   ~Reservation() { Shrink(bytes_); }
 
-  // As the account's Grow and TryGrow; true without an account.
-  bool Grow(std::uint64_t bytes);
-  bool TryGrow(std::uint64_t bytes);
+  // As the account's Grow, or without `wait` its TryGrow; true without an
+  // account.
+  bool Grow(std::uint64_t bytes, bool wait = true) {
+    if (account_ != nullptr && !(wait ? account_->Grow(bytes) : account_->TryGrow(bytes))) return false;
+    bytes_ += bytes;
+    return true;
+  }
   // Gives `bytes` back now.
-  void Shrink(std::uint64_t bytes);
+  void Shrink(std::uint64_t bytes) {
+    bytes = bytes < bytes_ ? bytes : bytes_;
+    if (account_ != nullptr) account_->Shrink(bytes);
+    bytes_ -= bytes;
+  }
   std::uint64_t Bytes() const { return bytes_; }
   // The bytes stay with the account, held with what they paid for.
   void Keep() { bytes_ = 0; }

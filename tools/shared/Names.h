@@ -2,6 +2,7 @@
 // show them: each kind in one table of Named rows, read through these.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -36,6 +37,17 @@ const char* NameIn(const Named<T> (&table)[N], T value) {
     if (row.value == value) return row.name;
   }
   return "";
+}
+
+// The pieces of `text` between `separator`s (none after a last separator).
+inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(separator, at), text.size());
+    pieces.push_back(text.substr(at, end - at));
+    at = end + separator.size();
+  }
+  return pieces;
 }
 
 // Whether `word` is one of the space-separated `words`.

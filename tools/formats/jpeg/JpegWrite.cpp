@@ -124,7 +124,7 @@ std::string Write(std::FILE* stream, Source source, MemoryBudget::Account* memor
   const bool fullChroma = source.quality >= kFullChromaQuality;
   const std::uint64_t optimising = OptimisingBytes(source.width, source.height, source.bytesPerPixel == 1, fullChroma);
   MemoryBudget::Account::Reservation optimisingMemory(memory);
-  source.optimise = optimisingMemory.TryGrow(optimising);
+  source.optimise = optimisingMemory.Grow(optimising, false);
   WriteState state;
   std::vector<JOCTET> exif;
   if (!Encode(stream, source, exif, state)) return state.message;

@@ -175,7 +175,7 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   // in one piece, in constant memory.
   const int slices = SliceCount(job.rows, job.threads);
   MemoryBudget::Account::Reservation slicesMemory(context.memory);
-  if (slices > 1 && slicesMemory.TryGrow(SlicedBound(job.rows, slices)) &&
+  if (slices > 1 && slicesMemory.Grow(SlicedBound(job.rows, slices), false) &&
       !CompressSliced(job.rows, settings, slices, parts)) {
     return "out of memory while compressing";
   }

@@ -54,20 +54,6 @@ class RawFrames : public FrameReader {
   std::optional<PlaneFrameReader> planes_;
 };
 
-class RawWriter : public FrameWriter {
- public:
-  explicit RawWriter(std::FILE* stream) : stream_(stream) {}
-  std::string Write(const Picture& frame, const WriteContext& context) override {
-    const std::string error = size_.Check(frame);
-    return error.empty() ? WritePlaneFrame(stream_, frame, WrittenLayout(context.settings.given), context.memory)
-                         : error;
-  }
-
- private:
-  std::FILE* stream_;
-  StreamSize size_;
-};
-
 }  // namespace
 
 extern constinit const Format kRawFormat{
@@ -79,7 +65,7 @@ extern constinit const Format kRawFormat{
         "reading needs --input-size, --input-sampling and --from",
     .readWhenGiven = "--input-size",
     .openReader = OpenReader<RawFrames>,
-    .openWriter = NewWriter<RawWriter>,
+    .openWriter = NewWriter<PlaneFrameWriter>,
     .models = kHoldsYuv | kHoldsYCbCr,
     .modelsWhy = "its frames hold luma and colour-difference planes",
     .manyFrames = true,

@@ -251,38 +251,30 @@ class Y4mFrames : public FrameReader {
   std::optional<PlaneFrameReader> planes_;
 };
 
-class Y4mWriter : public FrameWriter {
+// The header goes out with the first frame, then a FRAME line before each.
+class Y4mWriter : public PlaneFrameWriter {
  public:
-  explicit Y4mWriter(std::FILE* stream) : stream_(stream) {}
+  using PlaneFrameWriter::PlaneFrameWriter;
 
-  std::string Write(const Picture& frame, const WriteContext& context) override {
-    const WriteSettings& settings = context.settings;
-    const PlaneLayout layout = WrittenLayout(settings.given);
+ private:
+  std::string Before(const Picture& frame, const WriteContext& context, const PlaneLayout& layout) override {
+    const StreamInfo& stream = context.settings.stream;
     const Model model = frame.record.model.value_or(Model::kRGB);
-    const std::string error = size_.Check(frame);
-    if (!error.empty()) return error;
     if (frames_ == 0) {
       model_ = model;
       // --fps, else the first input's rate, else the default.
-      const FrameRate rate =
-          settings.given.Get<FrameRate>("--fps").value_or(settings.stream.rate.value_or(FrameRate{}));
+      const FrameRate rate = context.settings.given.Get<FrameRate>("--fps").value_or(stream.rate.value_or(FrameRate{}));
       if (std::fprintf(stream_, "%s W%d H%d F%u:%u I%c A%s C%s XCOLORRANGE=%s\n", kMagic, frame.width, frame.height,
-                       rate.numerator, rate.denominator, settings.stream.interlace, settings.stream.aspect.c_str(),
-                       TagOf(layout), model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
+                       rate.numerator, rate.denominator, stream.interlace, stream.aspect.c_str(), TagOf(layout),
+                       model == Model::kYUV ? "FULL" : "LIMITED") < 0) {
         return "write failed";
       }
     } else if (model != model_) {
       return "a frame of another model among the stream's";
     }
-    ++frames_;
-    if (std::fputs("FRAME\n", stream_) < 0) return "write failed";
-    return WritePlaneFrame(stream_, frame, layout, context.memory);
+    return std::fputs("FRAME\n", stream_) < 0 ? "write failed" : "";
   }
 
- private:
-  std::FILE* stream_;
-  std::uint64_t frames_ = 0;
-  StreamSize size_;
   Model model_ = Model::kRGB;
 };
 
