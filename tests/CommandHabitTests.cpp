@@ -7,8 +7,8 @@
 #include <string>
 
 #include "ToolTestSupport.h"
-#include "formats/Formats.h"
 #include "commandline/CommandLine.h"
+#include "formats/Formats.h"
 #include "shared/Picture.h"
 
 namespace {

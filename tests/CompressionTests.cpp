@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "ToolTestSupport.h"
-#include "formats/Formats.h"
 #include "commandline/CommandLine.h"
+#include "formats/Formats.h"
 #include "shared/Picture.h"
 
 namespace {

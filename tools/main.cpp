@@ -96,16 +96,6 @@ constexpr CommandInfo kCommands[] = {
      "", RunDemo, [](const Format& format) { return &format == &PngFormat(); }, false},
 };
 
-// The texts made from the tables, as --generate prints them.
-std::string Generated(const std::string& what) {
-  if (what == "man") return ManPage(kCommands, COLORSPACE_VERSION);
-  if (what == "bash-completion") return BashCompletion(kCommands);
-  if (what == "commands-table") return CommandTableMarkdown(kCommands);
-  if (what == "formats-table") return FormatTableMarkdown();
-  if (what == "defaults-table") return DefaultsTableMarkdown();
-  return {};
-}
-
 int Run(int argc, char** argv) {
   if (argc < 2) {
     // Writes nothing: the demo only runs as `colorspace demo`.
@@ -122,7 +112,7 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "--generate") {
-    const std::string text = argc == 3 ? Generated(argv[2]) : std::string();
+    const std::string text = argc == 3 ? Generated(kCommands, argv[2], COLORSPACE_VERSION) : std::string();
     if (text.empty()) {
       return Fail("--generate takes man, bash-completion, commands-table, formats-table or defaults-table", kExitUsage);
     }

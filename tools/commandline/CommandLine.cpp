@@ -1,5 +1,3 @@
-// The command line: the options, each once with its help and what it
-// takes, and parsing them for a command.
 #include "commandline/CommandLine.h"
 
 #include <algorithm>
@@ -15,9 +13,8 @@
 namespace cstool {
 namespace {
 
-// The names of the values of --chroma-siting and of pixel's --format. The
-// other options that take one of a few take names declared where they mean
-// something: models, samplings, PNG's compressions.
+// The values of --chroma-siting and pixel's --format; other options' values
+// are named where they mean something (models, samplings, compressions).
 constexpr Named<ChromaSiting> kSitings[] = {{"center", ChromaSiting::kCenter}, {"left", ChromaSiting::kLeft}};
 constexpr Named<PixelFormat> kPixelFormats[] = {
     {"text", PixelFormat::kText}, {"hex", PixelFormat::kHex}, {"csv", PixelFormat::kCsv}};
@@ -105,16 +102,15 @@ std::vector<std::string> FormatNames(const CommandInfo& command) {
 
 const OptionInfo kOptions[] = {
     {"--to", "MODEL", ChoicesOf<kModelNames>, "convert pixel", "the model to convert to: rgb, yuv or ycbcr (any case)",
-     [](const std::string& v, Options& o) { return ModelValue("--to", v, o.to); }, Completion::kChoices},
+     [](const std::string& v, Options& o) { return ModelValue("--to", v, o.to); }},
     {"--from", "MODEL", ChoicesOf<kModelNames>, "convert planes pixel",
      "the input's model, for files that do not record it (default rgb); must agree with a recorded model",
-     [](const std::string& v, Options& o) { return ModelValue("--from", v, o.from); }, Completion::kChoices},
+     [](const std::string& v, Options& o) { return ModelValue("--from", v, o.from); }},
     {"--model", "MODEL", ChoicesOf<kModelNames>, "planes",
      "yuv or ycbcr: what an RGB picture is shown in (default yuv)",
-     [](const std::string& v, Options& o) { return ModelValue("--model", v, o.model); }, Completion::kChoices},
+     [](const std::string& v, Options& o) { return ModelValue("--model", v, o.model); }},
     {"--exact", nullptr, nullptr, "convert pixel",
-     "convert by the exact path instead of the fast one. {fast-path} {exact-path}", Flag<&Options::exact>,
-     Completion::kNothing},
+     "convert by the exact path instead of the fast one. {fast-path} {exact-path}", Flag<&Options::exact>},
     {"--mask", "MASK", nullptr, "convert",
      "convert exactly only the pixels the mask selects: a mask is an rgb picture (one recorded as yuv, ycbcr or "
      "mixed, or a YUV4MPEG2 file, is refused), and a mask pixel selects when it is not black and not fully "
@@ -131,11 +127,10 @@ const OptionInfo kOptions[] = {
        if (!threshold || *threshold > 254) return std::string("--mask-threshold takes a number from 0 to 254");
        o.maskThreshold = static_cast<int>(*threshold);
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--forget-selection", nullptr, nullptr, "convert",
      "for a mixed file whose selection chunk was dropped: forget its record, and take it as --from says",
-     Flag<&Options::forgetSelection>, Completion::kNothing},
+     Flag<&Options::forgetSelection>},
     {"--out-dir", "DIR", nullptr, "convert",
      "write DIR/NAME.png (or the suffix of --format) for each input; DIR is made if it is missing, but not its "
      "parent",
@@ -147,19 +142,16 @@ const OptionInfo kOptions[] = {
        if (FormatNamed(v) == nullptr) return "--format takes one of " + FormatList();
        o.imageFormat = v;
        return std::string();
-     },
-     Completion::kChoices},
+     }},
     {"--format", "", ChoicesOf<kPixelFormats>, "pixel", "how the colour is printed (default text)",
-     [](const std::string& v, Options& o) { return ChoiceOf("--format", kPixelFormats, v, o.format); },
-     Completion::kChoices},
+     [](const std::string& v, Options& o) { return ChoiceOf("--format", kPixelFormats, v, o.format); }},
     {"--quality", "N", nullptr, nullptr, "JPEG quality, 1 to 100 (default {quality})",
      [](const std::string& v, Options& o) {
        const auto quality = PositiveNumber(v);
        if (!quality || *quality > 100) return std::string("--quality takes a number from 1 to 100");
        o.given.Set("--quality", static_cast<int>(*quality));
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--jobs", "N", nullptr, "convert",
      "convert N files at a time (default: one per processor); one file alone of {slice-mib} MiB or more is "
      "compressed in as many PNG slices at once as there are threads, at most one per {slice-rows} rows, where the "
@@ -169,26 +161,22 @@ const OptionInfo kOptions[] = {
        if (!jobs || *jobs > 256) return std::string("--jobs takes a number from 1 to 256");
        o.jobs = static_cast<int>(*jobs);
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--compression", "", ChoicesOf<kCompressionNames>, nullptr,
      "PNG compression: fast (level 1, run-length, Sub filter); default: measures, compressing a sample of "
      "{sample-rows} rows both ways, and takes the thorough setting (level 6, adaptive filters) only where it saves "
      "at least {saving}% of the fast one's size (photographs come out fast, screenshots and drawings thorough); best "
      "(level 9, adaptive filters)",
-     [](const std::string& v, Options& o) { return GivenChoice("--compression", kCompressionNames, v, o); },
-     Completion::kChoices},
+     [](const std::string& v, Options& o) { return GivenChoice("--compression", kCompressionNames, v, o); }},
     {"--sampling", "", ChoicesOf<kSamplingNames>, nullptr,
      "how a .y4m or .yuv output's chroma is sampled (default 444, every pixel): 422 halves it across, 420 across and "
      "down (the filter matches --chroma-siting), nv12 is 420 with U and V interleaved (.yuv only)",
-     [](const std::string& v, Options& o) { return GivenChoice("--sampling", kSamplingNames, v, o); },
-     Completion::kChoices},
+     [](const std::string& v, Options& o) { return GivenChoice("--sampling", kSamplingNames, v, o); }},
     {"--chroma-siting", "", ChoicesOf<kSitings>, nullptr,
      "where 4:2:0 chroma sits, in a stream written (C420jpeg or C420mpeg2) or in raw planes read: center, between "
      "four pixels (the default, as pictures have it), or left, beside the even column (as MPEG-2 and H.264 video "
      "have it)",
-     [](const std::string& v, Options& o) { return GivenChoice("--chroma-siting", kSitings, v, o); },
-     Completion::kChoices},
+     [](const std::string& v, Options& o) { return GivenChoice("--chroma-siting", kSitings, v, o); }},
     {"--fps", "N[:D]", nullptr, nullptr,
      "the frame rate of a stream written: N frames per D seconds (default: the input stream's, else {fps})",
      [](const std::string& v, Options& o) {
@@ -202,8 +190,7 @@ const OptionInfo kOptions[] = {
        o.given.Set("--fps",
                    FrameRate{static_cast<std::uint32_t>(*numerator), static_cast<std::uint32_t>(*denominator)});
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--input-size", "WxH", nullptr, nullptr,
      "the size of the frames of raw planes read (a .yuv input, or '-' with these options)",
      [](const std::string& v, Options& o) {
@@ -215,12 +202,10 @@ const OptionInfo kOptions[] = {
        }
        o.given.Set("--input-size", std::pair(static_cast<std::uint32_t>(*width), static_cast<std::uint32_t>(*height)));
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--input-sampling", "", ChoicesOf<kSamplingNames>, nullptr,
      "how the chroma of raw planes read is sampled (--chroma-siting tells where 4:2:0 chroma sits)",
-     [](const std::string& v, Options& o) { return GivenChoice("--input-sampling", kSamplingNames, v, o); },
-     Completion::kChoices},
+     [](const std::string& v, Options& o) { return GivenChoice("--input-sampling", kSamplingNames, v, o); }},
     {"--max-pixels", "N", nullptr, "convert planes",
      "refuse inputs larger than N pixels from their header, before reading on (default {max-pixels})",
      [](const std::string& v, Options& o) {
@@ -228,14 +213,12 @@ const OptionInfo kOptions[] = {
        if (!limit) return std::string("--max-pixels takes a positive number of pixels");
        o.maxPixels = *limit;
        return std::string();
-     },
-     Completion::kNothing},
+     }},
     {"--max-memory", "N[K|M|G]", nullptr, "convert planes",
      "the memory all jobs together may take (default: half of the machine's); a file that does not fit waits for "
      "others to finish, one that never could is refused",
-     MaxMemoryValue, Completion::kNothing},
-    {"--help", nullptr, nullptr, "convert planes pixel demo", "print this help", Flag<&Options::help>,
-     Completion::kNothing},
+     MaxMemoryValue},
+    {"--help", nullptr, nullptr, "convert planes pixel demo", "print this help", Flag<&Options::help>},
 };
 
 }  // namespace

@@ -76,8 +76,8 @@ const CommandInfo* FindCommand(CommandTable commands, const std::string& name);
 // is an error.
 std::string ParseCommandLine(const CommandInfo& command, int argc, char** argv, Options& options);
 
-// What the shell offers after an option.
-enum class Completion { kNothing, kFile, kDirectory, kChoices };
+// What the shell offers after an option that takes no choices.
+enum class Completion { kNothing, kFile, kDirectory };
 
 struct OptionInfo {
   const char* name;
@@ -88,7 +88,7 @@ struct OptionInfo {
   const char* commands;
   const char* help;  // one paragraph, with {values}
   std::string (*apply)(const std::string& value, Options& options);
-  Completion completion;
+  Completion completion = Completion::kNothing;
 };
 
 // The options, in the order the help lists them.

@@ -1,5 +1,3 @@
-// The texts made from the tool's tables: every help text, the manual page,
-// the bash completion and the README's tables.
 #include "commandline/Documents.h"
 
 #include "formats/ChromaSampling.h"
@@ -137,7 +135,164 @@ std::string RoffParagraphs(const std::string& text) {
   return out;
 }
 
+std::string CommandTableMarkdown(CommandTable commands) {
+  std::string out = "| Command | What it does | Options |\n|---|---|---|\n";
+  for (const CommandInfo& command : commands) {
+    std::string options;
+    for (const OptionInfo& option : AllOptions()) {
+      if (!Takes(option, command)) continue;
+      std::string spelled = Spelled(option, command);
+      for (std::size_t at = spelled.find('|'); at != std::string::npos; at = spelled.find('|', at + 2)) {
+        spelled.insert(at, 1, '\\');  // a bar inside a table cell
+      }
+      options += (options.empty() ? "`" : ", `") + spelled + "`";
+    }
+    out += std::string("| `") + command.name + "` | " + command.summary + " | " + options + " |\n";
+  }
+  return out;
+}
+
+std::string FormatTableMarkdown() {
+  std::string out = "| Format | Suffixes | What it holds |\n|---|---|---|\n";
+  for (const Format& format : AllFormats()) {
+    std::string suffixes;
+    for (const std::string& suffix : Split(format.suffixes, " ")) {
+      suffixes += (suffixes.empty() ? "`" : ", `") + suffix + "`";
+    }
+    out += std::string("| `") + format.name + "` | " + suffixes + " | " + WithValues(format.help) + " |\n";
+  }
+  return out;
+}
+
+std::string DefaultsTableMarkdown() {
+  const std::pair<const char*, const char*> rows[] = {
+      {"`--quality`", "{quality}; colour kept at every pixel (4:4:4) from {full-chroma-quality}, sampled 4:2:0 below"},
+      {"`--compression`",
+       "default: the thorough setting only where a sample of {sample-rows} rows comes out at least {saving}% smaller"},
+      {"`--jobs`",
+       "one per processor; one file alone of {slice-mib} MiB or more is compressed in as many PNG slices as there "
+       "are threads, at most one per {slice-rows} rows"},
+      {"`--max-pixels`", "{max-pixels}, from the header, before the rest is read"},
+      {"`--max-memory`", "half of the machine's memory, for everything the files being converted hold"},
+      {"`--mask-threshold`", "0 (any pixel not black selects); {jpeg-mask-threshold} suggested for a JPEG mask"},
+      {"`--sampling`, `--chroma-siting`", "444; center"},
+      {"`--fps`", "the first input stream's, else {fps}"},
+      {"JPEG scans", "at most {max-scans}"},
+      {"PNG chunks", "at most {chunk-mib} MiB each, but the pixel data"},
+  };
+  std::string out = "| Setting | Default or limit |\n|---|---|\n";
+  for (const auto& [name, value] : rows) out += std::string("| ") + name + " | " + WithValues(value) + " |\n";
+  return out;
+}
+
+std::string ManPage(CommandTable commands, const std::string& version) {
+  std::string out = ".\\\" Made by colorspace --generate man from the tool's own tables.\n";
+  out += ".TH COLORSPACE 1 \"\" \"colorspace " + Roff(version) + "\" \"User Commands\"\n";
+  out += ".SH NAME\ncolorspace \\- convert pictures, video frames and colours between RGB, YUV and YCbCr\n";
+  out += ".SH SYNOPSIS\n.nf\n";
+  for (const CommandInfo& command : commands) {
+    for (const std::string& line : Split(command.usage, "\n")) {
+      const std::size_t start = line.find("colorspace");
+      if (start != std::string::npos) out += Roff(line.substr(start)) + "\n";
+    }
+  }
+  out += ".fi\n.SH DESCRIPTION\n" +
+         Roff(
+             "Converts pictures, video frames and single colours between RGB, full-range YUV and studio-range "
+             "YCbCr, with the BT.601 matrix.") +
+         "\n.SH COMMANDS\n";
+  for (const CommandInfo& command : commands) {
+    out += ".SS " + std::string(command.name) + "\n" + Roff(command.summary) + ".\n";
+    out += RoffParagraphs(command.description);
+    for (const OptionInfo& option : AllOptions()) {
+      if (!Takes(option, command)) continue;
+      const std::string value = ValueWord(option, command);
+      out += ".TP\n.B " + Roff(option.name) + (value.empty() ? "" : " \\fI" + Roff(value) + "\\fR") + "\n" +
+             Roff(WithValues(option.help)) + "\n";
+    }
+    if (*command.notes != '\0') out += RoffParagraphs(command.notes);
+  }
+  out += ".SH OPTIONS\n";
+  for (const auto& option : kProgramOptions) out += ".TP\n.B " + Roff(option[0]) + "\n" + Roff(option[1]) + "\n";
+  out += ".SH FORMATS\n";
+  for (const Format& format : AllFormats()) {
+    out += ".TP\n.B " + Roff(format.name) + " (" + Roff(format.suffixes) + ")\n" + Roff(WithValues(format.help)) + "\n";
+  }
+  out += ".SH EXIT STATUS\n" + Roff(kExitStatusHelp) + "\n";
+  out += ".SH SEE ALSO\n.BR ffmpeg (1),\n.BR pngcheck (1)\n";
+  return out;
+}
+
+std::string BashCompletion(CommandTable commands) {
+  std::string names;
+  for (const CommandInfo& command : commands) names += std::string(names.empty() ? "" : " ") + command.name;
+  std::string values;
+  std::string flags;
+  for (const CommandInfo& command : commands) {
+    std::string optionNames;
+    for (const OptionInfo& option : AllOptions()) {
+      if (!Takes(option, command)) continue;
+      optionNames += std::string(optionNames.empty() ? "" : " ") + option.name;
+      const std::string pattern = std::string("    ") + command.name + ":" + option.name + ")";
+      if (option.choices != nullptr) {
+        values += pattern + " COMPREPLY=($(compgen -W \"" + JoinWords(option.choices(command), " ", " ") +
+                  "\" -- \"$cur\")); return ;;\n";
+      } else if (option.completion != Completion::kNothing) {
+        values += pattern + " COMPREPLY=($(compgen -" + (option.completion == Completion::kFile ? "f" : "d") +
+                  " -- \"$cur\")); return ;;\n";
+      } else if (option.value != nullptr) {
+        values += pattern + " return ;;\n";
+      }
+    }
+    flags += std::string("    ") + command.name + ") options=\"" + optionNames + "\" ;;\n";
+  }
+  return "# bash completion for colorspace: made by colorspace --generate bash-completion from the tool's own\n"
+         "# tables.\n"
+         "_colorspace() {\n"
+         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}\n"
+         "  local command=${COMP_WORDS[1]} options\n"
+         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+         "    COMPREPLY=($(compgen -W \"" +
+         names +
+         " --help --version --generate\" -- \"$cur\"))\n"
+         "    return\n"
+         "  fi\n"
+         "  if [ \"$command\" = --generate ]; then\n"
+         "    COMPREPLY=($(compgen -W \"man bash-completion commands-table formats-table defaults-table\" -- "
+         "\"$cur\"))\n"
+         "    return\n"
+         "  fi\n"
+         "  case \"$command:$prev\" in\n" +
+         values +
+         "  esac\n"
+         "  case \"$command\" in\n" +
+         flags +
+         "    *) return ;;\n"
+         "  esac\n"
+         "  if [[ $cur == -* ]]; then\n"
+         "    COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+         "  elif [ \"$command\" != pixel ]; then\n"
+         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "  fi\n"
+         "}\n"
+         "complete -o filenames -o bashdefault -F _colorspace colorspace\n";
+}
+
 }  // namespace
+
+std::string HelpFor(CommandTable commands, const std::string& command) {
+  const CommandInfo* info = FindCommand(commands, command);
+  if (info == nullptr) return ProgramHelp(commands) + "\n" + Rendered(kExitStatusHelp);
+  std::string help = std::string(info->usage) + "\n" + Rendered(info->description) + "\n" + OptionsHelp(*info);
+  if (*info->notes != '\0') help += "\n" + Rendered(info->notes);
+  return help + "\n" + Rendered(kExitStatusHelp);
+}
+
+std::string ShortUsage(CommandTable commands) {
+  std::string names;
+  for (const CommandInfo& command : commands) names += (names.empty() ? "" : ", ") + std::string(command.name);
+  return "usage: colorspace COMMAND [OPTIONS] [OPERANDS]\ncommands: " + names + " (colorspace --help tells more)\n";
+}
 
 std::string WithValues(const std::string& text) {
   auto value = [](const std::string& name) -> std::string {
@@ -190,167 +345,13 @@ std::string WithValues(const std::string& text) {
   return out + text.substr(at);
 }
 
-std::string CommandTableMarkdown(CommandTable commands) {
-  std::string out = "| Command | What it does | Options |\n|---|---|---|\n";
-  for (const CommandInfo& command : commands) {
-    std::string options;
-    for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command)) continue;
-      std::string spelled = Spelled(option, command);
-      for (std::size_t at = spelled.find('|'); at != std::string::npos; at = spelled.find('|', at + 2)) {
-        spelled.insert(at, 1, '\\');  // a bar inside a table cell
-      }
-      options += (options.empty() ? "`" : ", `") + spelled + "`";
-    }
-    out += std::string("| `") + command.name + "` | " + command.summary + " | " + options + " |\n";
-  }
-  return out;
-}
-
-std::string FormatTableMarkdown() {
-  std::string out = "| Format | Suffixes | What it holds |\n|---|---|---|\n";
-  for (const Format& format : AllFormats()) {
-    std::string suffixes;
-    for (const std::string& suffix : Split(format.suffixes, " ")) {
-      suffixes += (suffixes.empty() ? "`" : ", `") + suffix + "`";
-    }
-    out += std::string("| `") + format.name + "` | " + suffixes + " | " + WithValues(format.help) + " |\n";
-  }
-  return out;
-}
-
-std::string DefaultsTableMarkdown() {
-  const std::pair<const char*, const char*> rows[] = {
-      {"`--quality`", "{quality}; colour kept at every pixel (4:4:4) from {full-chroma-quality}, sampled 4:2:0 below"},
-      {"`--compression`",
-       "default: the thorough setting only where a sample of {sample-rows} rows comes out at least {saving}% smaller"},
-      {"`--jobs`",
-       "one per processor; one file alone of {slice-mib} MiB or more is compressed in as many PNG slices as there "
-       "are threads, at most one per {slice-rows} rows"},
-      {"`--max-pixels`", "{max-pixels}, from the header, before the rest is read"},
-      {"`--max-memory`", "half of the machine's memory, for everything the files being converted hold"},
-      {"`--mask-threshold`", "0 (any pixel not black selects); {jpeg-mask-threshold} suggested for a JPEG mask"},
-      {"`--sampling`, `--chroma-siting`", "444; center"},
-      {"`--fps`", "the first input stream's, else {fps}"},
-      {"JPEG scans", "at most {max-scans}"},
-      {"PNG chunks", "at most {chunk-mib} MiB each, but the pixel data"},
-  };
-  std::string out = "| Setting | Default or limit |\n|---|---|\n";
-  for (const auto& [name, value] : rows) out += std::string("| ") + name + " | " + WithValues(value) + " |\n";
-  return out;
-}
-
-std::string HelpFor(CommandTable commands, const std::string& command) {
-  const CommandInfo* info = FindCommand(commands, command);
-  if (info == nullptr) return ProgramHelp(commands) + "\n" + Rendered(kExitStatusHelp);
-  std::string help = std::string(info->usage) + "\n" + Rendered(info->description) + "\n" + OptionsHelp(*info);
-  if (*info->notes != '\0') help += "\n" + Rendered(info->notes);
-  return help + "\n" + Rendered(kExitStatusHelp);
-}
-
-std::string ShortUsage(CommandTable commands) {
-  std::string names;
-  for (const CommandInfo& command : commands) names += (names.empty() ? "" : ", ") + std::string(command.name);
-  return "usage: colorspace COMMAND [OPTIONS] [OPERANDS]\ncommands: " + names + " (colorspace --help tells more)\n";
-}
-
-std::string ManPage(CommandTable commands, const std::string& version) {
-  std::string out = ".\\\" Made by colorspace --generate man from the tool's own tables.\n";
-  out += ".TH COLORSPACE 1 \"\" \"colorspace " + Roff(version) + "\" \"User Commands\"\n";
-  out += ".SH NAME\ncolorspace \\- convert pictures, video frames and colours between RGB, YUV and YCbCr\n";
-  out += ".SH SYNOPSIS\n.nf\n";
-  for (const CommandInfo& command : commands) {
-    for (const std::string& line : Split(command.usage, "\n")) {
-      const std::size_t start = line.find("colorspace");
-      if (start != std::string::npos) out += Roff(line.substr(start)) + "\n";
-    }
-  }
-  out += ".fi\n.SH DESCRIPTION\n" +
-         Roff(
-             "Converts pictures, video frames and single colours between RGB, full-range YUV and studio-range "
-             "YCbCr, with the BT.601 matrix.") +
-         "\n.SH COMMANDS\n";
-  for (const CommandInfo& command : commands) {
-    out += ".SS " + std::string(command.name) + "\n" + Roff(command.summary) + ".\n";
-    out += RoffParagraphs(command.description);
-    for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command)) continue;
-      const std::string value = ValueWord(option, command);
-      out += ".TP\n.B " + Roff(option.name) + (value.empty() ? "" : " \\fI" + Roff(value) + "\\fR") + "\n" +
-             Roff(WithValues(option.help)) + "\n";
-    }
-    if (*command.notes != '\0') out += RoffParagraphs(command.notes);
-  }
-  out += ".SH OPTIONS\n";
-  for (const auto& option : kProgramOptions) out += ".TP\n.B " + Roff(option[0]) + "\n" + Roff(option[1]) + "\n";
-  out += ".SH FORMATS\n";
-  for (const Format& format : AllFormats()) {
-    out += ".TP\n.B " + Roff(format.name) + " (" + Roff(format.suffixes) + ")\n" + Roff(WithValues(format.help)) + "\n";
-  }
-  out += ".SH EXIT STATUS\n" + Roff(kExitStatusHelp) + "\n";
-  out += ".SH SEE ALSO\n.BR ffmpeg (1),\n.BR pngcheck (1)\n";
-  return out;
-}
-
-std::string BashCompletion(CommandTable commands) {
-  std::string names;
-  for (const CommandInfo& command : commands) names += std::string(names.empty() ? "" : " ") + command.name;
-  std::string values;
-  std::string flags;
-  for (const CommandInfo& command : commands) {
-    std::string optionNames;
-    for (const OptionInfo& option : AllOptions()) {
-      if (!Takes(option, command)) continue;
-      optionNames += std::string(optionNames.empty() ? "" : " ") + option.name;
-      const std::string pattern = std::string("    ") + command.name + ":" + option.name + ")";
-      switch (option.completion) {
-        case Completion::kChoices:
-          values += pattern + " COMPREPLY=($(compgen -W \"" + JoinWords(option.choices(command), " ", " ") +
-                    "\" -- \"$cur\")); return ;;\n";
-          break;
-        case Completion::kFile:
-          values += pattern + " COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n";
-          break;
-        case Completion::kDirectory:
-          values += pattern + " COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n";
-          break;
-        case Completion::kNothing:
-          if (option.value != nullptr) values += pattern + " return ;;\n";
-          break;
-      }
-    }
-    flags += std::string("    ") + command.name + ") options=\"" + optionNames + "\" ;;\n";
-  }
-  return "# bash completion for colorspace: made by colorspace --generate bash-completion from the tool's own\n"
-         "# tables.\n"
-         "_colorspace() {\n"
-         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}\n"
-         "  local command=${COMP_WORDS[1]} options\n"
-         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-         "    COMPREPLY=($(compgen -W \"" +
-         names +
-         " --help --version --generate\" -- \"$cur\"))\n"
-         "    return\n"
-         "  fi\n"
-         "  if [ \"$command\" = --generate ]; then\n"
-         "    COMPREPLY=($(compgen -W \"man bash-completion commands-table formats-table defaults-table\" -- "
-         "\"$cur\"))\n"
-         "    return\n"
-         "  fi\n"
-         "  case \"$command:$prev\" in\n" +
-         values +
-         "  esac\n"
-         "  case \"$command\" in\n" +
-         flags +
-         "    *) return ;;\n"
-         "  esac\n"
-         "  if [[ $cur == -* ]]; then\n"
-         "    COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
-         "  elif [ \"$command\" != pixel ]; then\n"
-         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
-         "  fi\n"
-         "}\n"
-         "complete -o filenames -o bashdefault -F _colorspace colorspace\n";
+std::string Generated(CommandTable commands, const std::string& what, const std::string& version) {
+  if (what == "man") return ManPage(commands, version);
+  if (what == "bash-completion") return BashCompletion(commands);
+  if (what == "commands-table") return CommandTableMarkdown(commands);
+  if (what == "formats-table") return FormatTableMarkdown();
+  if (what == "defaults-table") return DefaultsTableMarkdown();
+  return {};
 }
 
 }  // namespace cstool

@@ -15,11 +15,9 @@ std::string HelpFor(CommandTable commands, const std::string& command);
 // What a bare `colorspace` prints to standard error.
 std::string ShortUsage(CommandTable commands);
 
-std::string CommandTableMarkdown(CommandTable commands);
-std::string FormatTableMarkdown();
-std::string DefaultsTableMarkdown();
-std::string ManPage(CommandTable commands, const std::string& version);
-std::string BashCompletion(CommandTable commands);
+// What --generate WHAT prints (see kProgramOptions), or nothing for an
+// unknown WHAT.
+std::string Generated(CommandTable commands, const std::string& what, const std::string& version);
 
 // A text with each {name} replaced by its value (see CommandInfo).
 std::string WithValues(const std::string& text);

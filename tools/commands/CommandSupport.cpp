@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "commands/Commands.h"
 #include "commands/FrameSink.h"

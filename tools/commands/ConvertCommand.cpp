@@ -73,7 +73,7 @@ std::string PlanMixed(const std::string& path, const ModelRecord& record, const 
     return what + "; converting it to " + NameOf(*options.to) + " would mix models further: convert it to " +
            NameOf(inside) + " or " + NameOf(outside) + " first";
   }
-  if (!Convertible(plan.from, plan.to)) return what + ", which no conversion joins";
+  if (plan.from == plan.to) return what + ", which no conversion joins";
   plan.result.model = plan.to;
   return {};
 }

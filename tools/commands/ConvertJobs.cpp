@@ -1,5 +1,3 @@
-// Planning a convert run: which inputs go to which output, and how each
-// output is written, all checked before anything is written.
 #include "commands/ConvertJobs.h"
 
 #include <algorithm>
@@ -99,13 +97,8 @@ CommandError PlanJobs(const Options& options, std::vector<Job>& jobs, std::uint6
               .string();
       const auto [where, fresh] = byOutput.emplace(output, input);
       if (!fresh) return {where->second + " and " + input + " would both be written to " + output, kExitFailure};
-      Target target{settings.format->manyFrames ? Target::Kind::kStream : Target::Kind::kPicture,
-                    output,
-                    {},
-                    OutputName::kMade,
-                    settings,
-                    {}};
-      jobs.push_back({{input}, target});
+      const Target::Kind kind = settings.format->manyFrames ? Target::Kind::kStream : Target::Kind::kPicture;
+      jobs.push_back({{input}, Target{kind, output, {}, OutputName::kMade, settings, {}}});
       outputs.push_back(output);
     }
   } else {

@@ -17,12 +17,10 @@ struct Job {
   Target target;
 };
 
-// Lists the jobs the options and operands ask for, refusing before
-// anything is written (the output directory included) what no job could
-// do: a format that cannot hold the result or the sampling asked for, an
-// output that is one of the inputs, two inputs that would land on the same
-// output, and a stream's or sequence's inputs of different sizes. Counts
-// the frames of one job where its inputs tell (0 where they do not).
+// Lists the jobs the options and operands ask for, refusing before anything
+// is written (the output directory included) what no job could do (see
+// ChooseSettings, ProbeSizes) and an output that is an input or another
+// job's. Counts the frames of one job where its inputs tell (else 0).
 CommandError PlanJobs(const Options& options, std::vector<Job>& jobs, std::uint64_t& totalFrames);
 
 // One note for each option given that has no effect in this run.

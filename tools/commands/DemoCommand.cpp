@@ -79,8 +79,11 @@ int RunDemo(const Options& options) {
 
   const Picture chart = MakeChart();
   Progress progress(1);
-  error = WritePicture((dir / "chart.png").string(), chart, WriteSettingsFor(options), progress, nullptr,
-                       OutputName::kMade);
+  const WriteSettings settings = WriteSettingsFor(options);
+  auto write = [&](const std::string& name, const Picture& picture) {
+    return WritePicture((dir / name).string(), picture, settings, progress, nullptr, OutputName::kMade);
+  };
+  error = write("chart.png", chart);
   if (!error.empty()) return Fail(error);
 
   std::printf("Round trip RGB -> model -> RGB on the %dx%d chart (absolute error per channel)\n", chart.width,
@@ -93,17 +96,11 @@ int RunDemo(const Options& options) {
       Picture back;
       error = RoundTrip(chart, model, exact, converted, back);
       const std::string stem = std::string("chart-") + NameOf(model) + (exact ? "-exact" : "-fast");
-      if (error.empty()) {
-        error = WritePicture((dir / (stem + ".png")).string(), converted, WriteSettingsFor(options), progress, nullptr,
-                             OutputName::kMade);
-      }
-      if (error.empty()) {
-        error = WritePicture((dir / (stem + "-back.png")).string(), back, WriteSettingsFor(options), progress, nullptr,
-                             OutputName::kMade);
-      }
+      if (error.empty()) error = write(stem + ".png", converted);
+      if (error.empty()) error = write(stem + "-back.png", back);
       if (error.empty() && exact) {
         error = WriteGreyPicture((dir / (std::string("planes-") + NameOf(model) + ".png")).string(), Planes(converted),
-                                 WriteSettingsFor(options), progress, nullptr, OutputName::kMade);
+                                 settings, progress, nullptr, OutputName::kMade);
       }
       if (!error.empty()) return Fail(error);
       int maxError[3] = {};

@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "formats/Format.h"
 #include "shared/OutputFile.h"

@@ -6,7 +6,6 @@
 #include <any>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,9 +29,8 @@ class InputFile;
 // 512 MiB at 4 bytes each.
 inline constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 27;
 
-// The options a run was given, by name ("--quality"), each with the value
-// the option table made of it (none for a flag and for the options the
-// commands read themselves). A format reads the ones it takes.
+// The options a run was given, by name ("--quality"), each with the value the
+// option table made of it, if any: a format reads the ones it takes.
 class GivenOptions {
  public:
   void Set(const std::string& option, std::any value = {}) { values_[option] = std::move(value); }
@@ -138,7 +136,6 @@ class FrameWriter {
 
 // What a format holds, as flags.
 enum HeldModel : unsigned { kHoldsRgb = 1U << 0, kHoldsYuv = 1U << 1, kHoldsYCbCr = 1U << 2, kHoldsMixed = 1U << 3 };
-unsigned HeldFlagOf(Model model);
 
 // One file format, defined at the end of its own file with named fields
 // and listed in Formats.cpp. Adding one takes that file, its lines in the

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -108,8 +107,17 @@ std::unique_ptr<FrameWriter> NewWriter(std::FILE* stream) {
   return std::make_unique<Writer>(stream);
 }
 
-// A writer that writes one picture with `write`.
-using PictureWriteFunction = std::string (*)(std::FILE* stream, const Picture& picture, const WriteContext& context);
-std::unique_ptr<FrameWriter> OnePictureWriter(std::FILE* stream, PictureWriteFunction write);
+// The writer of a format that holds one picture, written by `kWrite`.
+template <std::string (*kWrite)(std::FILE* stream, const Picture& picture, const WriteContext& context)>
+class PictureWriter : public FrameWriter {
+ public:
+  explicit PictureWriter(std::FILE* stream) : stream_(stream) {}
+  std::string Write(const Picture& frame, const WriteContext& context) override {
+    return kWrite(stream_, frame, context);
+  }
+
+ private:
+  std::FILE* stream_;
+};
 
 }  // namespace cstool

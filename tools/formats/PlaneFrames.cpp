@@ -1,6 +1,5 @@
 #include "formats/PlaneFrames.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "formats/Formats.h"

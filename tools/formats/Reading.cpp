@@ -1,7 +1,6 @@
 // Opening an input's frames by its first bytes, and what every reader
 // shares.
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <vector>

@@ -59,24 +59,20 @@ std::string Describe(const ModelRecord& record) {
 
 std::vector<std::uint8_t> PackSelection(const std::vector<std::uint8_t>& selection, std::int32_t width,
                                         std::int32_t height) {
+  const auto w = static_cast<std::size_t>(width);
   const std::size_t rowBytes = RowBytes(width);
   std::vector<std::uint8_t> bits(rowBytes * static_cast<std::size_t>(height), 0);
-  for (std::int32_t y = 0; y < height; ++y) {
-    for (std::int32_t x = 0; x < width; ++x) {
-      if (selection[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] != 0) {
-        bits[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x / 8)] |=
-            static_cast<std::uint8_t>(0x80U >> (x % 8));
-      }
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+    for (std::size_t x = 0; x < w; ++x) {
+      if (selection[y * w + x] != 0) bits[y * rowBytes + x / 8] |= static_cast<std::uint8_t>(0x80U >> (x % 8));
     }
   }
   uLongf packedSize = compressBound(static_cast<uLong>(bits.size()));
   std::vector<std::uint8_t> packed(kSelectionHeaderBytes + packedSize);
   packed[0] = kSelectionFormat;
-  for (int i = 0; i < 4; ++i) {
-    packed[1 + static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
-    packed[5 + static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
+  for (std::size_t i = 0; i < 4; ++i) {
+    packed[1 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
+    packed[5 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
   }
   if (compress2(packed.data() + kSelectionHeaderBytes, &packedSize, bits.data(), static_cast<uLong>(bits.size()),
                 Z_BEST_SPEED) != Z_OK) {
@@ -117,12 +113,11 @@ std::vector<std::uint8_t> UnpackSelection(const std::uint8_t* data, std::size_t 
     why = "chunk is damaged";
     return {};
   }
-  std::vector<std::uint8_t> selection(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  for (std::int32_t y = 0; y < height; ++y) {
-    for (std::int32_t x = 0; x < width; ++x) {
-      const std::uint8_t byte = bits[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x / 8)];
-      selection[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
-          static_cast<std::uint8_t>((byte >> (7 - x % 8)) & 1U);
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> selection(w * static_cast<std::size_t>(height));
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+    for (std::size_t x = 0; x < w; ++x) {
+      selection[y * w + x] = static_cast<std::uint8_t>((bits[y * rowBytes + x / 8] >> (7 - x % 8)) & 1U);
     }
   }
   return selection;

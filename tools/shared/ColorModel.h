@@ -14,7 +14,6 @@
 namespace cstool {
 
 enum class Model { kRGB, kYUV, kYCbCr };
-inline constexpr Model kEveryModel[] = {Model::kRGB, Model::kYUV, Model::kYCbCr};
 
 // Models by their names, as files record them and options take them.
 inline constexpr Named<Model> kModelNames[] = {{"rgb", Model::kRGB}, {"yuv", Model::kYUV}, {"ycbcr", Model::kYCbCr}};

@@ -58,14 +58,17 @@ std::size_t InputFile::Read(void* into, std::size_t size) {
     std::memcpy(bytes, pending_.data(), done);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
   }
-  if (done < size && file_ != nullptr && !failed_) {
-    done += std::fread(bytes + done, 1, size - done, file_);
-    if (std::ferror(file_) != 0) {
-      failed_ = true;
-      reason_ = std::strerror(errno);
-    }
-  }
+  if (done < size && file_ != nullptr && !failed_) done += FromFile(bytes + done, size - done);
   return done;
+}
+
+std::size_t InputFile::FromFile(void* into, std::size_t size) {
+  const std::size_t got = std::fread(into, 1, size, file_);
+  if (std::ferror(file_) != 0) {
+    failed_ = true;
+    reason_ = std::strerror(errno);
+  }
+  return got;
 }
 
 std::optional<std::uint64_t> InputFile::RemainingBytes() const {
@@ -84,12 +87,7 @@ std::size_t InputFile::Peek(void* into, std::size_t size) {
   if (pending_.size() < size && file_ != nullptr && !failed_) {
     const std::size_t had = pending_.size();
     pending_.resize(size);
-    const std::size_t got = std::fread(pending_.data() + had, 1, size - had, file_);
-    pending_.resize(had + got);
-    if (std::ferror(file_) != 0) {
-      failed_ = true;
-      reason_ = std::strerror(errno);
-    }
+    pending_.resize(had + FromFile(pending_.data() + had, size - had));
   }
   const std::size_t done = std::min(size, pending_.size());
   if (done > 0) std::memcpy(into, pending_.data(), done);

@@ -40,6 +40,8 @@ class InputFile {
 
  private:
   InputFile() = default;
+  // Reads from the file, noting a failure.
+  std::size_t FromFile(void* into, std::size_t size);
 
   std::string path_;
   std::FILE* file_ = nullptr;

@@ -88,9 +88,8 @@ class MemoryBudget {
   std::uint64_t nextSince_ = 1;
 };
 
-// Bytes taken from an account (none: no limit) for a while: what a writer
-// holds while it writes, or what a reader holds until it knows whether it
-// keeps it. They go back to the account when the reservation ends, unless
+// Bytes taken from an account (none: no limit) for a while, as a writer
+// holds them while it writes: given back when the reservation ends, unless
 // kept.
 class MemoryBudget::Account::Reservation {
  public:

@@ -98,11 +98,15 @@ void Progress::Frame(std::uint64_t done, std::uint64_t total, const std::string&
   enabled_ = true;
   frame_ = done;
   frames_ = total;
+  DrawFor(name);
+}
+
+void Progress::DrawFor(const std::string& name) noexcept {
   try {
     last_ = name;
     Draw();
   } catch (const std::bad_alloc&) {
-    // The line waits for the next frame.
+    // The line waits for the next file or frame.
   }
 }
 
@@ -125,12 +129,7 @@ void Progress::SayLine(const char* prefix, const std::string& text) noexcept {
 void Progress::Done(const std::string& name) noexcept {
   const std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
-  try {
-    last_ = name;
-    Draw();
-  } catch (const std::bad_alloc&) {
-    // The progress line waits for the next file.
-  }
+  DrawFor(name);
 }
 
 void Progress::Note(const std::string& text) noexcept { SayLine("colorspace: note: ", text); }

@@ -61,6 +61,7 @@ class Progress {
   void Say(const std::string& line);
   void SayLine(const char* prefix, const std::string& text) noexcept;
   void Draw();
+  void DrawFor(const std::string& name) noexcept;
 
   std::mutex mutex_;
   std::size_t total_;

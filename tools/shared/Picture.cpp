@@ -22,8 +22,6 @@ std::string IccColourSpace(const std::vector<std::uint8_t>& profile) {
   return std::string(profile.begin() + kColourSpaceAt, profile.begin() + kColourSpaceAt + 4);
 }
 
-bool Convertible(Model from, Model to) { return from != to; }
-
 namespace {
 
 // One step the library takes: to or from rgb.

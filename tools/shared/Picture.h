@@ -103,9 +103,6 @@ struct GreyPicture {
   std::vector<std::uint8_t> grey;
 };
 
-// Whether converting between the two models changes the pixels.
-bool Convertible(Model from, Model to);
-
 // Converts the pixels of `picture` from `from` to `to` in place with the
 // library: every pixel by the fast path, or with `exact` by the exact path;
 // or, given a selection (one byte per pixel, non-zero selects), only the

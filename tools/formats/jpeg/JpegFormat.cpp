@@ -1,5 +1,7 @@
 #include "formats/jpeg/JpegFormat.h"
 
+#include "formats/Formats.h"
+
 namespace cstool {
 namespace {
 
@@ -17,7 +19,7 @@ extern constinit const Format kJpegFormat{
         "quality {full-chroma-quality}, sampled 4:2:0 below",
     .signature = std::string_view("\xFF\xD8\xFF", 3),
     .openReader = OpenJpegReader,
-    .openWriter = OpenJpegWriter,
+    .openWriter = NewWriter<PictureWriter<WriteJpeg>>,
     .writeGrey = WriteGreyJpeg,
     .models = kHoldsRgb,
     .modelsWhy = "its decoder turns what it holds into RGB",

@@ -22,7 +22,7 @@ inline constexpr unsigned long long kMaxJpegExifBytes = 65533 - 6;
 inline constexpr unsigned long long kMaxJpegIccBytes = 255ULL * (65533 - 14);
 
 std::unique_ptr<FrameReader> OpenJpegReader(InputFile& input, const ReadOptions& options, ReadResult& result);
-std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream);
+std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context);
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
 
 }  // namespace cstool

@@ -135,16 +135,14 @@ int QualityOf(const WriteSettings& settings) {
   return settings.given.Get<int>("--quality").value_or(kDefaultJpegQuality);
 }
 
+}  // namespace
+
 std::string WriteJpeg(std::FILE* stream, const Picture& picture, const WriteContext& context) {
   return Write(stream,
                {picture.width, picture.height, picture.bgra.data(), 4, QualityOf(context.settings), &picture.metadata,
                 context.keep, true},
                context.memory);
 }
-
-}  // namespace
-
-std::unique_ptr<FrameWriter> OpenJpegWriter(std::FILE* stream) { return OnePictureWriter(stream, WriteJpeg); }
 
 std::string WriteGreyJpeg(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
   return Write(stream,

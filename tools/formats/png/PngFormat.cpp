@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "formats/Formats.h"
 #include "formats/png/PngCompression.h"
 
 namespace cstool {
@@ -67,7 +68,7 @@ extern constinit const Format kPngFormat{
         "needs no --from",
     .signature = std::string_view("\x89PNG\r\n\x1a\n", 8),
     .openReader = OpenPngReader,
-    .openWriter = OpenPngWriter,
+    .openWriter = NewWriter<PictureWriter<WritePng>>,
     .writeGrey = WriteGreyPng,
     .models = kHoldsRgb | kHoldsYuv | kHoldsYCbCr | kHoldsMixed,
     .alpha = true,

@@ -48,7 +48,7 @@ png_voidp AllocateForPng(png_structp png, png_alloc_size_t size);
 void FreeForPng(png_structp png, png_voidp block);
 
 std::unique_ptr<FrameReader> OpenPngReader(InputFile& input, const ReadOptions& options, ReadResult& result);
-std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream);
+std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context);
 std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context);
 
 }  // namespace cstool

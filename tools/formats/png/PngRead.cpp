@@ -208,8 +208,7 @@ void ReadFromSource(png_structp png, png_bytep data, std::size_t length) {
     png_error(png, "the file ends early");
   }
   if (!state.watch.Feed(data, length)) {
-    std::snprintf(state.error.message, sizeof state.error.message, "%s", state.watch.Problem().c_str());
-    state.error.whole = true;
+    SetMessage(state, state.watch.Problem(), true);
     Jump(state);
   }
 }
@@ -616,43 +615,9 @@ bool ReadWithLibpng(ReadState& state, const ReadOptions& limits, Picture& pictur
   return copied;
 }
 
-ReadResult ReadPng(ReadState& state, const ReadOptions& limits, Picture& picture) {
-  ReadResult result;
-  const std::string& path = state.input->Path();
-  std::vector<png_bytep> rows;
-  bool reduced16 = false;
-  if (!ReadWithLibpng(state, limits, picture, rows, reduced16)) {
-    picture = Picture{};
-    result.error = state.error.whole ? std::string(state.error.message) : path + ": " + state.error.message;
-    return result;
-  }
-  if (state.hasModelText && !ParseModelText(state.modelText, picture.record)) {
-    picture = Picture{};
-    result.error = path + " records an unknown colour model '" + Printable(state.modelText, 64) + "'";
-    return result;
-  }
-  if (picture.record.Mixed() && state.hasSelection) {
-    std::string why;
-    picture.record.selection =
-        UnpackSelection(state.selection.data(), state.selection.size(), picture.width, picture.height, why);
-    if (picture.record.selection.empty()) {
-      picture = Picture{};
-      result.error = path + " is recorded as mixed, but its selection " + why;
-      return result;
-    }
-  }
-  picture.metadata = std::move(state.metadata);
-  if (reduced16) result.notes.push_back(path + ": 16-bit samples reduced to 8 bits");
-  for (const std::string& note : state.notes.Lines()) result.notes.push_back(path + ": " + note);
-  return result;
-}
-
-// A PNG as a reader of one picture. Its size comes from the header chunk,
-// which comes first, when it is opened: the limits apply before anything
-// else is read, and the picture's share is taken before libpng allocates
-// anything, so that a file waiting for its share holds no memory that the
-// files being converted need. libpng reads the header again, and refuses a
-// file whose first chunk is not one.
+// A PNG as a reader of one picture, sized from its header chunk (which comes
+// first; libpng reads it again) when opened: the limits apply, and the
+// picture's share is taken, before libpng allocates anything.
 class PngPicture : public OnePictureReader {
  public:
   using OnePictureReader::OnePictureReader;
@@ -668,10 +633,30 @@ class PngPicture : public OnePictureReader {
 
  private:
   bool ReadPicture(Picture& picture, ReadResult& result) override {
+    const std::string& path = input_.Path();
     ReadState state(input_, options_);
     if (sized_) result.error = Admit(state, options_, width_, height_);
-    if (result.Ok()) result = ReadPng(state, options_, picture);
-    return result.Ok();
+    if (!result.Ok()) return false;
+    std::vector<png_bytep> rows;
+    bool reduced16 = false;
+    if (!ReadWithLibpng(state, options_, picture, rows, reduced16)) {
+      result.error = state.error.whole ? std::string(state.error.message) : path + ": " + state.error.message;
+    } else if (state.hasModelText && !ParseModelText(state.modelText, picture.record)) {
+      result.error = path + " records an unknown colour model '" + Printable(state.modelText, 64) + "'";
+    } else if (picture.record.Mixed() && state.hasSelection) {
+      std::string why;
+      picture.record.selection =
+          UnpackSelection(state.selection.data(), state.selection.size(), picture.width, picture.height, why);
+      if (picture.record.selection.empty()) result.error = path + " is recorded as mixed, but its selection " + why;
+    }
+    if (!result.Ok()) {
+      picture = Picture{};
+      return false;
+    }
+    picture.metadata = std::move(state.metadata);
+    if (reduced16) result.notes.push_back(path + ": 16-bit samples reduced to 8 bits");
+    for (const std::string& note : state.notes.Lines()) result.notes.push_back(path + ": " + note);
+    return true;
   }
 
   bool sized_ = false;

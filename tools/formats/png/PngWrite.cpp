@@ -21,14 +21,14 @@ namespace {
 // The pixel data of a sliced compression goes out in chunks of this size.
 constexpr std::size_t kIdatChunkBytes = std::size_t{1} << 20;
 
+// What is written besides the rows: a colour picture's record, selection
+// and metadata.
 struct WriteJob {
   PixelRows rows;
-  Compression compression;
   std::string modelText;
   std::vector<std::uint8_t> selection;  // packed, or empty
   const Metadata* metadata = nullptr;
   unsigned keep = 0;  // the metadata kinds written
-  int threads = 1;
 };
 
 struct WriteState {
@@ -166,14 +166,22 @@ bool WriteWithLibpng(std::FILE* file, const WriteJob& job, const ZlibSettings& s
   return true;
 }
 
-std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& context) {
+// Writes `rows`, and with them what `picture` (none: a grey picture) records.
+std::string Write(std::FILE* stream, const PixelRows& rows, const Picture* picture, const WriteContext& context) {
+  WriteJob job{rows, {}, {}, nullptr, context.keep};
+  if (picture != nullptr) {
+    job.modelText = ModelText(picture->record);
+    job.metadata = &picture->metadata;
+    if (picture->record.Mixed()) job.selection = PackSelection(picture->record.selection, rows.width, rows.height);
+  }
   std::vector<png_text> texts;
   if (job.metadata != nullptr && (job.keep & kTexts) != 0) texts.reserve(job.metadata->texts.size());
-  const ZlibSettings settings = SettingsFor(job.compression, job.rows);
+  const ZlibSettings settings =
+      SettingsFor(context.settings.given.Get<Compression>("--compression").value_or(Compression::kDefault), job.rows);
   std::vector<std::vector<std::uint8_t>> parts;
   // Slices only where the budget holds them; otherwise libpng compresses
   // in one piece, in constant memory.
-  const int slices = SliceCount(job.rows, job.threads);
+  const int slices = SliceCount(job.rows, context.settings.threads);
   MemoryBudget::Account::Reservation slicesMemory(context.memory);
   if (slices > 1 && slicesMemory.Grow(SlicedBound(job.rows, slices), false) &&
       !CompressSliced(job.rows, settings, slices, parts)) {
@@ -190,35 +198,14 @@ std::string Write(std::FILE* stream, const WriteJob& job, const WriteContext& co
   return {};
 }
 
-Compression CompressionOf(const WriteSettings& settings) {
-  return settings.given.Get<Compression>("--compression").value_or(Compression::kDefault);
-}
-
-std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context) {
-  WriteJob job{{picture.width, picture.height, picture.bgra.data(), 4, picture.hasAlpha},
-               CompressionOf(context.settings),
-               ModelText(picture.record),
-               {},
-               &picture.metadata,
-               context.keep,
-               context.settings.threads};
-  if (picture.record.Mixed()) job.selection = PackSelection(picture.record.selection, picture.width, picture.height);
-  return Write(stream, job, context);
-}
-
 }  // namespace
 
-std::unique_ptr<FrameWriter> OpenPngWriter(std::FILE* stream) { return OnePictureWriter(stream, WritePng); }
+std::string WritePng(std::FILE* stream, const Picture& picture, const WriteContext& context) {
+  return Write(stream, {picture.width, picture.height, picture.bgra.data(), 4, picture.hasAlpha}, &picture, context);
+}
 
 std::string WriteGreyPng(std::FILE* stream, const GreyPicture& picture, const WriteContext& context) {
-  WriteJob job{{picture.width, picture.height, picture.grey.data(), 1, false},
-               CompressionOf(context.settings),
-               {},
-               {},
-               nullptr,
-               0,
-               1};
-  return Write(stream, job, context);
+  return Write(stream, {picture.width, picture.height, picture.grey.data(), 1, false}, nullptr, context);
 }
 
 }  // namespace cstool

@@ -95,9 +95,7 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> Ratio(const std::string& 
 struct Header {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  std::optional<FrameRate> rate;
-  char interlace = 'p';
-  std::string aspect = "1:1";
+  StreamInfo stream;               // its rate, interlacing and pixel shape
   std::string chroma = "420jpeg";  // the format's default when C is absent
   std::string range;               // XCOLORRANGE, or empty
 };
@@ -122,16 +120,16 @@ std::string ParseHeader(const std::string& line, Header& header) {
       const auto rate = Ratio(value);
       if (!rate) return "its header gives the frame rate " + Printable(token, 40);
       // An unknown rate (0:0) is no rate: --fps, or the default, sets one.
-      if (rate->first != 0) header.rate = FrameRate{rate->first, rate->second};
+      if (rate->first != 0) header.stream.rate = FrameRate{rate->first, rate->second};
     } else if (tag == 'I') {
       if (value.size() != 1 || std::string("ptbm?").find(value[0]) == std::string::npos) {
         return "its header gives the unknown interlacing " + Printable(token, 20);
       }
-      header.interlace = value[0] == '?' ? 'p' : value[0];
+      header.stream.interlace = value[0] == '?' ? 'p' : value[0];
     } else if (tag == 'A') {
       const auto aspect = Ratio(value);
       if (!aspect) return "its header gives the pixel aspect " + Printable(token, 40);
-      header.aspect = std::to_string(aspect->first) + ":" + std::to_string(aspect->second);
+      header.stream.aspect = std::to_string(aspect->first) + ":" + std::to_string(aspect->second);
     } else if (tag == 'C') {
       header.chroma = value;
     } else if (tag == 'X' && value.rfind("COLORRANGE=", 0) == 0) {
@@ -177,12 +175,12 @@ class Y4mFrames : public FrameReader {
              ", 8 bits a sample, are): ffmpeg -pix_fmt " + PixelFormatFor(header.chroma, model_ == Model::kYUV) +
              (alpha ? " writes one that is, without the alpha plane" : " writes one that is");
     }
-    if (chroma->sampling == ChromaSampling::k420 && header.interlace != 'p') {
-      return path + " is interlaced (I" + std::string(1, header.interlace) +
+    if (chroma->sampling == ChromaSampling::k420 && header.stream.interlace != 'p') {
+      return path + " is interlaced (I" + std::string(1, header.stream.interlace) +
              ") 4:2:0, whose chroma belongs to its fields, which is not read: deinterlace it first (ffmpeg -vf "
              "yadif) or have it written 4:2:2 or 4:4:4";
     }
-    if (header.interlace == 'm') {
+    if (header.stream.interlace == 'm') {
       return path + " mixes interlacing frame by frame (Im), which is not read";
     }
     if (!model_ && !options_.modelGiven) {
@@ -198,9 +196,7 @@ class Y4mFrames : public FrameReader {
     if (!refusal.empty()) return refusal;
     width_ = header.width;
     height_ = header.height;
-    info_.rate = header.rate;
-    info_.interlace = header.interlace;
-    info_.aspect = header.aspect;
+    info_ = header.stream;
     planes_.emplace(input_, options_, width_, height_, PlaneLayout{chroma->sampling, chroma->siting, false});
     // Where every frame line is the plain "FRAME", the size tells how many.
     const std::uint64_t frameBytes = 6 + planes_->FrameBytes();
